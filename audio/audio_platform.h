@@ -1,0 +1,91 @@
+// The boundary between appduck's logic and the platform it runs on.
+//
+// Plain functions over opaque handles, one per platform operation the logic
+// uses. Exactly one implementation is linked into each program: the Windows
+// one (Core Audio, Toolhelp), the PulseAudio one, or the simulated one that
+// tests drive. Everything above this header compiles unchanged for all three.
+#pragma once
+
+#include <cstdint>
+
+// UTF-16 text: Windows calls take wchar_t, elsewhere wchar_t is 32 bits wide.
+#ifdef _WIN32
+using Utf16Char = wchar_t;
+#define UTF16_LITERAL(text) L##text
+#else
+using Utf16Char = char16_t;
+#define UTF16_LITERAL(text) u##text
+#endif
+
+// An executable file name: at most 259 units and a terminator.
+constexpr int kMaxExeName = 260;
+
+// Opaque handles. Each one obtained holds one reference that the code that
+// obtained it drops with release(), exactly once.
+struct DeviceEnumerator;
+struct EndpointCollection;
+struct Endpoint;
+struct SessionManager;
+struct SessionEnumerator;
+struct SessionControl;
+struct SessionControl2;
+struct VolumeControl;
+struct ProcessSnapshot;
+
+// Object runtime. The join's result is not tested; leave is called once, last.
+void join_object_runtime();
+void leave_object_runtime();
+
+// Audio endpoints and sessions. A null handle means the call failed.
+DeviceEnumerator* create_device_enumerator();
+EndpointCollection* active_playback_endpoints(DeviceEnumerator* enumerator);
+unsigned endpoint_count(EndpointCollection* endpoints);  // 0 when unreadable
+Endpoint* endpoint_at(EndpointCollection* endpoints, unsigned index);
+SessionManager* activate_session_manager(Endpoint* endpoint);
+SessionEnumerator* session_enumerator(SessionManager* manager);
+unsigned enumerator_session_count(SessionEnumerator* sessions);  // 0 when unreadable
+SessionControl* session_control_at(SessionEnumerator* sessions, unsigned index);
+SessionControl2* query_session_control2(SessionControl* control);
+uint32_t session_process_id(SessionControl2* control);  // 0 when unreadable
+VolumeControl* query_volume_control(SessionControl* control);
+
+// Volumes are linear factors from 0.0 to 1.0.
+bool get_master_volume(VolumeControl* volume, float* level);
+void set_master_volume(VolumeControl* volume, float level);
+
+void release(DeviceEnumerator* object);
+void release(EndpointCollection* object);
+void release(Endpoint* object);
+void release(SessionManager* object);
+void release(SessionEnumerator* object);
+void release(SessionControl* object);
+void release(SessionControl2* object);
+void release(VolumeControl* object);
+
+// Process snapshot: every running process with its executable file name
+// (no directory). A null snapshot means none could be taken.
+struct ProcessRecord {
+    uint32_t pid;
+    Utf16Char exe_file[kMaxExeName];
+};
+ProcessSnapshot* take_process_snapshot();
+bool first_process(ProcessSnapshot* snapshot, ProcessRecord* record);
+bool next_process(ProcessSnapshot* snapshot, ProcessRecord* record);
+void close_process_snapshot(ProcessSnapshot* snapshot);
+
+// Kernel services.
+uint32_t own_process_id();
+void sleep_ms(unsigned milliseconds);
+
+// Text services. Conversions take NUL-terminated input, replace invalid
+// input and lone surrogates with U+FFFD, and return the units (bytes)
+// written including the terminator, or 0 when the result does not fit.
+int utf8_to_utf16(const char* text, Utf16Char* out, int capacity);
+int utf16_to_utf8(const Utf16Char* text, char* out, int capacity);
+// Locale-aware, case-insensitive: folds every letter, not only ASCII.
+int compare_text_nocase(const Utf16Char* a, const Utf16Char* b);
+// Copies at most capacity - 1 units and always terminates.
+void copy_text_bounded(Utf16Char* out, const Utf16Char* text, int capacity);
+// The C runtime's comparisons in its default locale: fold only A to Z.
+int compare_ascii_nocase(const Utf16Char* a, const Utf16Char* b);
+int compare_ascii_nocase_n(const Utf16Char* a, const Utf16Char* b, int count);

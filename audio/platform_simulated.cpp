@@ -1,0 +1,447 @@
+// The simulated platform: the same operations as the Windows layer over an
+// in-memory world. It takes no shortcut the real platform would not take:
+// every handle holds a reference that must be released exactly once.
+#include "platform_simulated.h"
+
+#include <cassert>
+#include <cstring>
+
+namespace {
+
+constexpr int kMaxEndpoints = 16;
+constexpr int kMaxWorldSessions = 1024;
+constexpr int kMaxProcesses = 2048;
+constexpr int kMaxFailures = 64;
+constexpr int kMaxVolumeLog = 1 << 16;
+constexpr int kHandlePool = 1 << 16;
+
+enum class Kind : uint8_t {
+    kFree, kEnumerator, kEndpoints, kEndpoint, kManager, kSessions, kControl,
+    kControl2, kVolume, kSnapshot
+};
+
+// One handed-out reference. target is the endpoint index or session id it
+// stands for; cursor walks a snapshot.
+struct SimObject {
+    Kind kind;
+    int refs;
+    int target;
+    int cursor;
+};
+
+struct WorldSession {
+    int endpoint;
+    uint32_t pid;
+    float volume;
+    bool ended;
+};
+
+struct WorldProcess {
+    uint32_t pid;
+    Utf16Char exe[kMaxExeName];
+    bool ended;
+};
+
+struct Failure {
+    SimOp op;
+    int target;
+};
+
+struct World {
+    int endpoints;
+    WorldSession sessions[kMaxWorldSessions];
+    int session_total;
+    WorldProcess processes[kMaxProcesses];
+    int process_total;
+    uint32_t own_pid;
+    Failure failures[kMaxFailures];
+    int failure_total;
+    SimVolumeSet volume_log[kMaxVolumeLog];
+    int volume_log_total;
+    uint64_t clock_ms;
+    int sleeps;
+    int next_handle;
+    int handles_touched;  // slots below this may be in use
+    int obtained;
+    int live;
+    int extra_releases;
+    int snapshots_taken;
+    int enumerators_created;
+    int joins;
+    int leaves;
+    int calls_after_leave;
+};
+
+World g_world;
+SimObject g_handles[kHandlePool];
+
+void note_call()
+{
+    if (g_world.leaves > 0)
+        ++g_world.calls_after_leave;
+}
+
+bool fails(SimOp op, int target = kSimAnyTarget)
+{
+    note_call();
+    for (int i = 0; i < g_world.failure_total; ++i) {
+        const Failure& f = g_world.failures[i];
+        if (f.op == op && (f.target == kSimAnyTarget || f.target == target))
+            return true;
+    }
+    return false;
+}
+
+// Hands out a fresh reference. Slots are reused round-robin over a large
+// pool, so a late second release almost always finds its own slot freed.
+SimObject* obtain(Kind kind, int target)
+{
+    for (int tries = 0; tries < kHandlePool; ++tries) {
+        const int slot = g_world.next_handle;
+        SimObject& object = g_handles[slot];
+        g_world.next_handle = (slot + 1) % kHandlePool;
+        if (g_world.handles_touched <= slot)
+            g_world.handles_touched = slot + 1;
+        if (object.refs == 0) {
+            object = SimObject{kind, 1, target, 0};
+            ++g_world.obtained;
+            ++g_world.live;
+            return &object;
+        }
+    }
+    assert(!"simulated handle pool exhausted");
+    return nullptr;
+}
+
+template <typename Handle>
+Handle* as_handle(SimObject* object)
+{
+    return reinterpret_cast<Handle*>(object);
+}
+
+template <typename Handle>
+SimObject& object_of(Handle* handle, Kind kind)
+{
+    SimObject* object = reinterpret_cast<SimObject*>(handle);
+    assert(object && object->kind == kind && object->refs > 0);
+    (void)kind;
+    return *object;
+}
+
+template <typename Handle>
+void drop(Handle* handle, Kind kind)
+{
+    note_call();
+    SimObject* object = reinterpret_cast<SimObject*>(handle);
+    assert(object && object->kind == kind);
+    (void)kind;
+    if (object->refs == 0) {
+        ++g_world.extra_releases;
+        return;
+    }
+    if (--object->refs == 0)
+        --g_world.live;
+}
+
+// The index-th live session of an endpoint, in the order they were added.
+int session_of_endpoint(int endpoint, unsigned index)
+{
+    unsigned seen = 0;
+    for (int id = 0; id < g_world.session_total; ++id) {
+        const WorldSession& s = g_world.sessions[id];
+        if (s.endpoint != endpoint || s.ended)
+            continue;
+        if (seen++ == index)
+            return id;
+    }
+    return -1;
+}
+
+bool copy_live_process(int index, ProcessRecord* record)
+{
+    const WorldProcess& p = g_world.processes[index];
+    record->pid = p.pid;
+    copy_text_bounded(record->exe_file, p.exe, kMaxExeName);
+    return true;
+}
+
+bool walk_from(SimObject& snapshot, ProcessRecord* record)
+{
+    while (snapshot.cursor < g_world.process_total) {
+        const int index = snapshot.cursor++;
+        if (!g_world.processes[index].ended)
+            return copy_live_process(index, record);
+    }
+    return false;
+}
+
+}  // namespace
+
+// ---- the platform operations ------------------------------------------
+
+void join_object_runtime()
+{
+    ++g_world.joins;
+}
+
+void leave_object_runtime()
+{
+    note_call();
+    ++g_world.leaves;
+}
+
+DeviceEnumerator* create_device_enumerator()
+{
+    ++g_world.enumerators_created;
+    if (fails(SimOp::kCreateEnumerator))
+        return nullptr;
+    return as_handle<DeviceEnumerator>(obtain(Kind::kEnumerator, 0));
+}
+
+EndpointCollection* active_playback_endpoints(DeviceEnumerator* enumerator)
+{
+    object_of(enumerator, Kind::kEnumerator);
+    if (fails(SimOp::kActiveEndpoints))
+        return nullptr;
+    return as_handle<EndpointCollection>(obtain(Kind::kEndpoints, 0));
+}
+
+unsigned endpoint_count(EndpointCollection* endpoints)
+{
+    object_of(endpoints, Kind::kEndpoints);
+    if (fails(SimOp::kEndpointCount))
+        return 0;
+    return static_cast<unsigned>(g_world.endpoints);
+}
+
+Endpoint* endpoint_at(EndpointCollection* endpoints, unsigned index)
+{
+    object_of(endpoints, Kind::kEndpoints);
+    const int endpoint = static_cast<int>(index);
+    if (fails(SimOp::kEndpointAt, endpoint) || endpoint >= g_world.endpoints)
+        return nullptr;
+    return as_handle<Endpoint>(obtain(Kind::kEndpoint, endpoint));
+}
+
+SessionManager* activate_session_manager(Endpoint* endpoint)
+{
+    const int index = object_of(endpoint, Kind::kEndpoint).target;
+    if (fails(SimOp::kActivateManager, index))
+        return nullptr;
+    return as_handle<SessionManager>(obtain(Kind::kManager, index));
+}
+
+SessionEnumerator* session_enumerator(SessionManager* manager)
+{
+    const int index = object_of(manager, Kind::kManager).target;
+    if (fails(SimOp::kSessionEnumerator, index))
+        return nullptr;
+    return as_handle<SessionEnumerator>(obtain(Kind::kSessions, index));
+}
+
+unsigned enumerator_session_count(SessionEnumerator* sessions)
+{
+    const int endpoint = object_of(sessions, Kind::kSessions).target;
+    if (fails(SimOp::kSessionCount, endpoint))
+        return 0;
+    unsigned count = 0;
+    while (session_of_endpoint(endpoint, count) >= 0)
+        ++count;
+    return count;
+}
+
+SessionControl* session_control_at(SessionEnumerator* sessions, unsigned index)
+{
+    const int endpoint = object_of(sessions, Kind::kSessions).target;
+    const int id = session_of_endpoint(endpoint, index);
+    if (id < 0 || fails(SimOp::kSessionControlAt, id))
+        return nullptr;
+    return as_handle<SessionControl>(obtain(Kind::kControl, id));
+}
+
+SessionControl2* query_session_control2(SessionControl* control)
+{
+    const int id = object_of(control, Kind::kControl).target;
+    if (fails(SimOp::kQueryControl2, id))
+        return nullptr;
+    return as_handle<SessionControl2>(obtain(Kind::kControl2, id));
+}
+
+uint32_t session_process_id(SessionControl2* control)
+{
+    const int id = object_of(control, Kind::kControl2).target;
+    if (fails(SimOp::kProcessId, id))
+        return 0;
+    return g_world.sessions[id].pid;
+}
+
+VolumeControl* query_volume_control(SessionControl* control)
+{
+    const int id = object_of(control, Kind::kControl).target;
+    if (fails(SimOp::kQueryVolume, id))
+        return nullptr;
+    return as_handle<VolumeControl>(obtain(Kind::kVolume, id));
+}
+
+bool get_master_volume(VolumeControl* volume, float* level)
+{
+    const int id = object_of(volume, Kind::kVolume).target;
+    if (fails(SimOp::kGetVolume, id))
+        return false;
+    *level = g_world.sessions[id].volume;
+    return true;
+}
+
+void set_master_volume(VolumeControl* volume, float level)
+{
+    const int id = object_of(volume, Kind::kVolume).target;
+    const bool accepted = !fails(SimOp::kSetVolume, id) && level >= 0.0f && level <= 1.0f;
+    if (accepted)
+        g_world.sessions[id].volume = level;
+    if (g_world.volume_log_total < kMaxVolumeLog)
+        g_world.volume_log[g_world.volume_log_total++] = {id, level, g_world.clock_ms, accepted};
+}
+
+void release(DeviceEnumerator* object) { drop(object, Kind::kEnumerator); }
+void release(EndpointCollection* object) { drop(object, Kind::kEndpoints); }
+void release(Endpoint* object) { drop(object, Kind::kEndpoint); }
+void release(SessionManager* object) { drop(object, Kind::kManager); }
+void release(SessionEnumerator* object) { drop(object, Kind::kSessions); }
+void release(SessionControl* object) { drop(object, Kind::kControl); }
+void release(SessionControl2* object) { drop(object, Kind::kControl2); }
+void release(VolumeControl* object) { drop(object, Kind::kVolume); }
+
+ProcessSnapshot* take_process_snapshot()
+{
+    if (fails(SimOp::kProcessSnapshot))
+        return nullptr;
+    ++g_world.snapshots_taken;
+    return as_handle<ProcessSnapshot>(obtain(Kind::kSnapshot, 0));
+}
+
+bool first_process(ProcessSnapshot* snapshot, ProcessRecord* record)
+{
+    SimObject& object = object_of(snapshot, Kind::kSnapshot);
+    object.cursor = 0;
+    return walk_from(object, record);
+}
+
+bool next_process(ProcessSnapshot* snapshot, ProcessRecord* record)
+{
+    return walk_from(object_of(snapshot, Kind::kSnapshot), record);
+}
+
+void close_process_snapshot(ProcessSnapshot* snapshot)
+{
+    drop(snapshot, Kind::kSnapshot);
+}
+
+uint32_t own_process_id()
+{
+    note_call();
+    return g_world.own_pid;
+}
+
+void sleep_ms(unsigned milliseconds)
+{
+    g_world.clock_ms += milliseconds;
+    ++g_world.sleeps;
+}
+
+// ---- test controls -----------------------------------------------------
+
+void sim_reset()
+{
+    // Only the handle slots handed out since the last reset need clearing.
+    std::memset(g_handles, 0, sizeof(SimObject) * static_cast<size_t>(g_world.handles_touched));
+    std::memset(&g_world, 0, sizeof g_world);
+    g_world.own_pid = kSimDefaultOwnPid;
+}
+
+int sim_add_endpoint()
+{
+    assert(g_world.endpoints < kMaxEndpoints);
+    return g_world.endpoints++;
+}
+
+int sim_add_session(int endpoint, uint32_t pid, float volume)
+{
+    assert(endpoint >= 0 && endpoint < g_world.endpoints);
+    assert(g_world.session_total < kMaxWorldSessions);
+    g_world.sessions[g_world.session_total] = {endpoint, pid, volume, false};
+    return g_world.session_total++;
+}
+
+void sim_end_session(int session)
+{
+    g_world.sessions[session].ended = true;
+}
+
+void sim_add_process(uint32_t pid, const char* exe_utf8)
+{
+    assert(g_world.process_total < kMaxProcesses);
+    WorldProcess& process = g_world.processes[g_world.process_total++];
+    process.pid = pid;
+    process.ended = false;
+    Utf16Char name[kMaxExeName * 4];
+    if (utf8_to_utf16(exe_utf8, name, kMaxExeName * 4) <= 0)
+        name[0] = 0;
+    copy_text_bounded(process.exe, name, kMaxExeName);
+}
+
+void sim_end_process(uint32_t pid)
+{
+    for (int i = 0; i < g_world.process_total; ++i) {
+        if (g_world.processes[i].pid == pid)
+            g_world.processes[i].ended = true;
+    }
+    for (int id = 0; id < g_world.session_total; ++id) {
+        if (g_world.sessions[id].pid == pid)
+            g_world.sessions[id].ended = true;
+    }
+}
+
+void sim_set_own_pid(uint32_t pid)
+{
+    g_world.own_pid = pid;
+}
+
+void sim_fail(SimOp op, int target)
+{
+    assert(g_world.failure_total < kMaxFailures);
+    g_world.failures[g_world.failure_total++] = {op, target};
+}
+
+float sim_session_volume(int session)
+{
+    return g_world.sessions[session].volume;
+}
+
+void sim_set_session_volume(int session, float volume)
+{
+    g_world.sessions[session].volume = volume;
+}
+
+int sim_volume_set_count() { return g_world.volume_log_total; }
+const SimVolumeSet& sim_volume_set(int index) { return g_world.volume_log[index]; }
+void sim_clear_volume_log() { g_world.volume_log_total = 0; }
+uint64_t sim_clock_ms() { return g_world.clock_ms; }
+int sim_sleep_count() { return g_world.sleeps; }
+int sim_enumerators_created() { return g_world.enumerators_created; }
+int sim_references_obtained() { return g_world.obtained; }
+int sim_live_references() { return g_world.live; }
+int sim_extra_releases() { return g_world.extra_releases; }
+int sim_snapshots_taken() { return g_world.snapshots_taken; }
+int sim_runtime_joins() { return g_world.joins; }
+int sim_runtime_leaves() { return g_world.leaves; }
+int sim_calls_after_leave() { return g_world.calls_after_leave; }
+
+int sim_open_snapshots()
+{
+    int open = 0;
+    for (const SimObject& object : g_handles) {
+        if (object.kind == Kind::kSnapshot && object.refs > 0)
+            ++open;
+    }
+    return open;
+}

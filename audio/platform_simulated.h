@@ -1,0 +1,71 @@
+// Test-only controls of the simulated platform: an in-memory audio world
+// that a test sets up, that can make any operation fail, that counts every
+// reference handed out and logs every volume set, and whose sleep advances a
+// virtual clock instead of waiting.
+#pragma once
+
+#include "audio_platform.h"
+
+#include <cstdint>
+
+enum class SimOp {
+    kCreateEnumerator,
+    kActiveEndpoints,
+    kEndpointCount,
+    kEndpointAt,         // target: endpoint index
+    kActivateManager,    // target: endpoint index
+    kSessionEnumerator,  // target: endpoint index
+    kSessionCount,       // target: endpoint index
+    kSessionControlAt,   // target: session id
+    kQueryControl2,      // target: session id
+    kProcessId,          // target: session id
+    kQueryVolume,        // target: session id
+    kGetVolume,          // target: session id
+    kSetVolume,          // target: session id
+    kProcessSnapshot,
+    kOpCount
+};
+
+constexpr int kSimAnyTarget = -1;
+constexpr uint32_t kSimDefaultOwnPid = 4242;
+
+struct SimVolumeSet {
+    int session;
+    float level;
+    uint64_t at_ms;  // virtual clock when it was set
+    bool accepted;   // like Windows, levels outside 0.0..1.0 are refused
+};
+
+// An empty world: no endpoints, sessions or processes, clock at 0, no
+// failures, all counters and logs cleared.
+void sim_reset();
+
+int sim_add_endpoint();  // returns its index, in collection order
+int sim_add_session(int endpoint, uint32_t pid, float volume);  // returns its id
+void sim_end_session(int session);
+void sim_add_process(uint32_t pid, const char* exe_utf8);
+void sim_end_process(uint32_t pid);
+void sim_set_own_pid(uint32_t pid);
+
+// Makes op fail from now on, for one target or for all.
+void sim_fail(SimOp op, int target = kSimAnyTarget);
+
+float sim_session_volume(int session);
+void sim_set_session_volume(int session, float volume);  // as if the user moved it
+
+int sim_volume_set_count();
+const SimVolumeSet& sim_volume_set(int index);
+void sim_clear_volume_log();
+
+uint64_t sim_clock_ms();
+int sim_sleep_count();
+
+int sim_enumerators_created();  // one per rebuild of the session table
+int sim_references_obtained();
+int sim_live_references();  // obtained and not yet released
+int sim_extra_releases();   // releases of an object already released
+int sim_snapshots_taken();
+int sim_open_snapshots();
+int sim_runtime_joins();
+int sim_runtime_leaves();
+int sim_calls_after_leave();  // platform calls made after leaving the runtime

@@ -1,0 +1,195 @@
+// The real Windows calls: COM's Core Audio endpoints and sessions, the
+// Toolhelp process snapshot and the kernel's clock. Nothing more: handles
+// are the interface pointers themselves.
+#include "audio_platform.h"
+
+#include <windows.h>
+#include <audiopolicy.h>
+#include <mmdeviceapi.h>
+#include <tlhelp32.h>
+
+namespace {
+
+template <typename Interface, typename Handle>
+Interface* com(Handle* handle)
+{
+    return reinterpret_cast<Interface*>(handle);
+}
+
+template <typename Handle, typename Interface>
+Handle* handle(Interface* object)
+{
+    return reinterpret_cast<Handle*>(object);
+}
+
+}  // namespace
+
+void join_object_runtime()
+{
+    CoInitializeEx(nullptr, COINIT_MULTITHREADED);
+}
+
+void leave_object_runtime()
+{
+    CoUninitialize();
+}
+
+DeviceEnumerator* create_device_enumerator()
+{
+    IMMDeviceEnumerator* enumerator = nullptr;
+    if (FAILED(CoCreateInstance(__uuidof(MMDeviceEnumerator), nullptr, CLSCTX_ALL,
+                                __uuidof(IMMDeviceEnumerator),
+                                reinterpret_cast<void**>(&enumerator))))
+        return nullptr;
+    return handle<DeviceEnumerator>(enumerator);
+}
+
+EndpointCollection* active_playback_endpoints(DeviceEnumerator* enumerator)
+{
+    IMMDeviceCollection* endpoints = nullptr;
+    if (FAILED(com<IMMDeviceEnumerator>(enumerator)
+                   ->EnumAudioEndpoints(eRender, DEVICE_STATE_ACTIVE, &endpoints)))
+        return nullptr;
+    return handle<EndpointCollection>(endpoints);
+}
+
+unsigned endpoint_count(EndpointCollection* endpoints)
+{
+    UINT count = 0;
+    com<IMMDeviceCollection>(endpoints)->GetCount(&count);
+    return count;
+}
+
+Endpoint* endpoint_at(EndpointCollection* endpoints, unsigned index)
+{
+    IMMDevice* device = nullptr;
+    if (FAILED(com<IMMDeviceCollection>(endpoints)->Item(index, &device)))
+        return nullptr;
+    return handle<Endpoint>(device);
+}
+
+SessionManager* activate_session_manager(Endpoint* endpoint)
+{
+    IAudioSessionManager2* manager = nullptr;
+    if (FAILED(com<IMMDevice>(endpoint)->Activate(__uuidof(IAudioSessionManager2), CLSCTX_ALL,
+                                                  nullptr, reinterpret_cast<void**>(&manager))))
+        return nullptr;
+    return handle<SessionManager>(manager);
+}
+
+SessionEnumerator* session_enumerator(SessionManager* manager)
+{
+    IAudioSessionEnumerator* sessions = nullptr;
+    // Wine's session manager answers E_NOTIMPL here, so Wine lists nothing.
+    if (FAILED(com<IAudioSessionManager2>(manager)->GetSessionEnumerator(&sessions)))
+        return nullptr;
+    return handle<SessionEnumerator>(sessions);
+}
+
+unsigned enumerator_session_count(SessionEnumerator* sessions)
+{
+    int count = 0;
+    com<IAudioSessionEnumerator>(sessions)->GetCount(&count);
+    return count > 0 ? static_cast<unsigned>(count) : 0;
+}
+
+SessionControl* session_control_at(SessionEnumerator* sessions, unsigned index)
+{
+    IAudioSessionControl* control = nullptr;
+    if (FAILED(com<IAudioSessionEnumerator>(sessions)->GetSession(static_cast<int>(index),
+                                                                   &control)))
+        return nullptr;
+    return handle<SessionControl>(control);
+}
+
+SessionControl2* query_session_control2(SessionControl* control)
+{
+    IAudioSessionControl2* control2 = nullptr;
+    if (FAILED(com<IAudioSessionControl>(control)->QueryInterface(
+            __uuidof(IAudioSessionControl2), reinterpret_cast<void**>(&control2))))
+        return nullptr;
+    return handle<SessionControl2>(control2);
+}
+
+uint32_t session_process_id(SessionControl2* control)
+{
+    DWORD pid = 0;
+    com<IAudioSessionControl2>(control)->GetProcessId(&pid);
+    return pid;
+}
+
+VolumeControl* query_volume_control(SessionControl* control)
+{
+    ISimpleAudioVolume* volume = nullptr;
+    if (FAILED(com<IAudioSessionControl>(control)->QueryInterface(
+            __uuidof(ISimpleAudioVolume), reinterpret_cast<void**>(&volume))))
+        return nullptr;
+    return handle<VolumeControl>(volume);
+}
+
+bool get_master_volume(VolumeControl* volume, float* level)
+{
+    return SUCCEEDED(com<ISimpleAudioVolume>(volume)->GetMasterVolume(level));
+}
+
+void set_master_volume(VolumeControl* volume, float level)
+{
+    com<ISimpleAudioVolume>(volume)->SetMasterVolume(level, nullptr);
+}
+
+void release(DeviceEnumerator* object) { com<IMMDeviceEnumerator>(object)->Release(); }
+void release(EndpointCollection* object) { com<IMMDeviceCollection>(object)->Release(); }
+void release(Endpoint* object) { com<IMMDevice>(object)->Release(); }
+void release(SessionManager* object) { com<IAudioSessionManager2>(object)->Release(); }
+void release(SessionEnumerator* object) { com<IAudioSessionEnumerator>(object)->Release(); }
+void release(SessionControl* object) { com<IAudioSessionControl>(object)->Release(); }
+void release(SessionControl2* object) { com<IAudioSessionControl2>(object)->Release(); }
+void release(VolumeControl* object) { com<ISimpleAudioVolume>(object)->Release(); }
+
+ProcessSnapshot* take_process_snapshot()
+{
+    HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+    if (snapshot == INVALID_HANDLE_VALUE)
+        return nullptr;
+    return static_cast<ProcessSnapshot*>(snapshot);
+}
+
+namespace {
+
+bool copy_process(const PROCESSENTRY32W& entry, ProcessRecord* record)
+{
+    record->pid = entry.th32ProcessID;
+    lstrcpynW(record->exe_file, entry.szExeFile, kMaxExeName);
+    return true;
+}
+
+}  // namespace
+
+bool first_process(ProcessSnapshot* snapshot, ProcessRecord* record)
+{
+    PROCESSENTRY32W entry;
+    entry.dwSize = sizeof entry;
+    return Process32FirstW(static_cast<HANDLE>(snapshot), &entry) && copy_process(entry, record);
+}
+
+bool next_process(ProcessSnapshot* snapshot, ProcessRecord* record)
+{
+    PROCESSENTRY32W entry;
+    entry.dwSize = sizeof entry;
+    return Process32NextW(static_cast<HANDLE>(snapshot), &entry) && copy_process(entry, record);
+}
+
+void close_process_snapshot(ProcessSnapshot* snapshot)
+{
+    CloseHandle(static_cast<HANDLE>(snapshot));
+}
+
+uint32_t own_process_id()
+{
+    return GetCurrentProcessId();
+}
+
+void sleep_ms(unsigned milliseconds)
+{
+    Sleep(milliseconds);
+}

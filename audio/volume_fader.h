@@ -1,0 +1,10 @@
+// Ramps session-table entries from a start to a target volume in ten steps
+// about 30 ms apart, so a duck is heard as a short fade and not a jump.
+#pragma once
+
+constexpr int kFadeSteps = 10;
+constexpr unsigned kFadeStepMs = 30;
+
+// from[k] < 0 (or NaN) leaves entry k alone; to[k] is read only otherwise.
+// Blocks for all ten steps, even when nothing is ramped.
+void fade_volumes(const float* from, const float* to, int count);
