@@ -1,0 +1,109 @@
+#include "command_loop.h"
+
+#include "audio/session_table.h"
+#include "json_writer.h"
+#include "session_list.h"
+
+#include <cstdio>
+#include <cstring>
+
+namespace {
+
+constexpr int kLineBuffer = 4096;  // one read: at most 4095 bytes and a NUL
+
+void reply_not_a_command(const char*)
+{
+    emit("{\"ok\":false}");
+    end_reply();
+}
+
+void reply_done()
+{
+    emit("{\"ok\":true}");
+    end_reply();
+}
+
+struct Command {
+    const char* prefix;  // compared byte for byte with the line's start
+    void (*handler)(const char* line);  // null: leave the loop
+};
+
+// Only the prefix is compared, so "listing" is `list` and "quit now" `quit`.
+const Command kCommands[] = {
+    {"list", list_command},
+    {"duck ", reply_not_a_command},
+    {"restore", reply_not_a_command},
+    {"quit", nullptr},
+};
+
+enum class LineRead { kLine, kTooLong, kEnd };
+
+// Reads one line into buffer. A line longer than the buffer is read to its
+// end and reported as too long, so that it gets one reply and not one per
+// buffer-full: a controller pairs each reply with a line it wrote.
+LineRead read_line(char* buffer)
+{
+    // fgets tells neither how much it read nor whether it stopped at a NUL
+    // byte, so a mark in the last byte shows whether the buffer filled up.
+    buffer[kLineBuffer - 1] = 1;
+    if (!std::fgets(buffer, kLineBuffer, stdin) || std::ferror(stdin))
+        return LineRead::kEnd;  // a line cut short by a read error is dropped
+    if (buffer[kLineBuffer - 1] != 0 || buffer[kLineBuffer - 2] == '\n')
+        return LineRead::kLine;
+    // The buffer is full without a line feed. Carriage returns before the
+    // line feed are part of the line ending, not of the line.
+    int c = std::getchar();
+    while (c == '\r')
+        c = std::getchar();
+    if (c == '\n' || c == EOF)
+        return LineRead::kLine;
+    while (c != '\n' && c != EOF)
+        c = std::getchar();
+    return LineRead::kTooLong;
+}
+
+void strip_line_ending(char* line)
+{
+    size_t length = std::strlen(line);
+    while (length > 0 && (line[length - 1] == '\r' || line[length - 1] == '\n'))
+        line[--length] = 0;
+}
+
+const Command* find_command(const char* line)
+{
+    for (const Command& command : kCommands) {
+        if (std::strncmp(line, command.prefix, std::strlen(command.prefix)) == 0)
+            return &command;
+    }
+    return nullptr;
+}
+
+}  // namespace
+
+int run_command_loop()
+{
+    join_object_runtime();
+    static char line[kLineBuffer];
+    for (;;) {
+        const LineRead read = read_line(line);
+        if (read == LineRead::kEnd)
+            break;
+        if (read == LineRead::kTooLong) {
+            reply_not_a_command(line);
+            continue;
+        }
+        strip_line_ending(line);
+        const Command* command = find_command(line);
+        if (!command) {
+            reply_not_a_command(line);
+            continue;
+        }
+        if (!command->handler)
+            break;
+        command->handler(line);
+    }
+    reply_done();
+    release_sessions();
+    leave_object_runtime();
+    return 0;
+}

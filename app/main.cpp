@@ -1,0 +1,6 @@
+#include "command_loop.h"
+
+int main()
+{
+    return run_command_loop();
+}

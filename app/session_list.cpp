@@ -1,0 +1,57 @@
+#include "session_list.h"
+
+#include "audio/session_table.h"
+#include "json_writer.h"
+
+namespace {
+
+// An executable is listed once, under its first session in table order;
+// names differing only in letter case are one executable.
+bool listed_before(int index)
+{
+    const Utf16Char* name = session_at(index).exe_name;
+    for (int i = 0; i < index; ++i) {
+        if (compare_text_nocase(session_at(i).exe_name, name) == 0)
+            return true;
+    }
+    return false;
+}
+
+// The name without its extension: cut at the last dot, whole without one.
+void strip_extension(const Utf16Char* exe_name, Utf16Char* out)
+{
+    int dot = -1;
+    int length = 0;
+    for (; exe_name[length]; ++length) {
+        if (exe_name[length] == UTF16_LITERAL('.'))
+            dot = length;
+    }
+    const int keep = dot >= 0 ? dot : length;
+    for (int i = 0; i < keep; ++i)
+        out[i] = exe_name[i];
+    out[keep] = 0;
+}
+
+}  // namespace
+
+void list_command(const char*)
+{
+    enumerate_sessions();
+    emit("[");
+    bool first = true;
+    for (int i = 0; i < session_count(); ++i) {
+        const SessionEntry& entry = session_at(i);
+        if (entry.exe_name[0] == 0 || listed_before(i))
+            continue;
+        emit(first ? "{\"exe\":" : ",{\"exe\":");
+        first = false;
+        emit_json_string(entry.exe_name);
+        Utf16Char name[kMaxExeName];
+        strip_extension(entry.exe_name, name);
+        emit(",\"name\":");
+        emit_json_string(name);
+        emit(",\"vol\":%d}", static_cast<int>(entry.volume * 100.0f + 0.5f));
+    }
+    emit("]");
+    end_reply();
+}
