@@ -1,6 +1,7 @@
 #include "command_loop.h"
 
 #include "audio/session_table.h"
+#include "ducking/ducking.h"
 #include "json_writer.h"
 #include "session_list.h"
 
@@ -17,12 +18,6 @@ void reply_not_a_command(const char*)
     end_reply();
 }
 
-void reply_done()
-{
-    emit("{\"ok\":true}");
-    end_reply();
-}
-
 struct Command {
     const char* prefix;  // compared byte for byte with the line's start
     void (*handler)(const char* line);  // null: leave the loop
@@ -31,8 +26,8 @@ struct Command {
 // Only the prefix is compared, so "listing" is `list` and "quit now" `quit`.
 const Command kCommands[] = {
     {"list", list_command},
-    {"duck ", reply_not_a_command},
-    {"restore", reply_not_a_command},
+    {"duck ", duck_sessions},
+    {"restore", restore_command},
     {"quit", nullptr},
 };
 
@@ -102,7 +97,9 @@ int run_command_loop()
             break;
         command->handler(line);
     }
-    reply_done();
+    // Restores what is ducked: a controller that dies must never leave
+    // other applications quiet. The last line written is always {"ok":true}.
+    end_of_input_action();
     release_sessions();
     leave_object_runtime();
     return 0;

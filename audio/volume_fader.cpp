@@ -2,6 +2,7 @@
 
 #include "session_table.h"
 
+#include <algorithm>
 #include <cassert>
 
 void fade_volumes(const float* from, const float* to, int count)
@@ -15,7 +16,10 @@ void fade_volumes(const float* from, const float* to, int count)
             // The target is never written directly: step 10 reaches it up
             // to single-precision rounding.
             const float level = static_cast<float>(step) * (to[k] - from[k]) / 10.0f + from[k];
-            set_master_volume(session_at(k).volume_control, level);
+            // Starts and targets lie within 0..1, but the last step can land
+            // a rounding error outside (0.81 to 0 ends at -6e-8), and Windows
+            // refuses such a level: the session would stay a step short.
+            set_master_volume(session_at(k).volume_control, std::clamp(level, 0.0f, 1.0f));
         }
         sleep_ms(kFadeStepMs);
     }

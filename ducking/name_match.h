@@ -1,0 +1,12 @@
+// Does a `duck` command's list of application names name this executable?
+#pragma once
+
+#include "audio/audio_platform.h"
+
+// The names text the matcher looks at: at most 2047 units and a terminator.
+constexpr int kNamesText = 2048;
+
+// names: tokens separated by `;`, `|` or `,`, each trimmed of spaces. A token
+// matches the executable name itself or with ".exe" added, ignoring the case
+// of A to Z only; a token ending in `*` matches every name it begins.
+bool name_list_matches(const Utf16Char* exe_name, const Utf16Char* names);
