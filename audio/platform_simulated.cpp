@@ -47,6 +47,12 @@ struct Failure {
     int target;
 };
 
+struct WorldChange {
+    int nth;
+    void (*action)();
+};
+constexpr int kMaxChanges = 16;
+
 struct World {
     int endpoints;
     WorldSession sessions[kMaxWorldSessions];
@@ -67,6 +73,8 @@ struct World {
     int extra_releases;
     int snapshots_taken;
     int enumerators_created;
+    WorldChange changes[kMaxChanges];
+    int change_total;
     int joins;
     int leaves;
     int calls_after_leave;
@@ -193,6 +201,10 @@ void leave_object_runtime()
 DeviceEnumerator* create_device_enumerator()
 {
     ++g_world.enumerators_created;
+    for (int i = 0; i < g_world.change_total; ++i) {
+        if (g_world.changes[i].nth == g_world.enumerators_created)
+            g_world.changes[i].action();
+    }
     if (fails(SimOp::kCreateEnumerator))
         return nullptr;
     return as_handle<DeviceEnumerator>(obtain(Kind::kEnumerator, 0));
@@ -404,6 +416,12 @@ void sim_end_process(uint32_t pid)
 void sim_set_own_pid(uint32_t pid)
 {
     g_world.own_pid = pid;
+}
+
+void sim_before_enumeration(int nth, void (*action)())
+{
+    assert(g_world.change_total < kMaxChanges);
+    g_world.changes[g_world.change_total++] = {nth, action};
 }
 
 void sim_fail(SimOp op, int target)

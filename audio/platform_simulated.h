@@ -47,6 +47,10 @@ void sim_add_process(uint32_t pid, const char* exe_utf8);
 void sim_end_process(uint32_t pid);
 void sim_set_own_pid(uint32_t pid);
 
+// Changes the world while a command loop runs: action runs just before the
+// rebuild that creates the nth device enumerator (counting from 1).
+void sim_before_enumeration(int nth, void (*action)());
+
 // Makes op fail from now on, for one target or for all.
 void sim_fail(SimOp op, int target = kSimAnyTarget);
 

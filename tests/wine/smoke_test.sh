@@ -31,6 +31,11 @@ no='{"ok":false}\r\n'
 expect "list, unknown lines and quit" \
     'list\nLIST\n\nlisting\r\nquit\nlist\n' "[]\r\n$no$no[]\r\n$ok"
 expect "end of input without quit" 'list\r\n' "[]\r\n$ok"
+# Nothing can be ducked under Wine: every duck matches nothing and answers
+# at once, and restore has nothing saved.
+expect "duck, restore, list and quit" \
+    'duck 20 player;chat*\r\nduck 50 *\nduck\nrestore\nlist\nquit\n' \
+    '{"ok":true,"bajados":0}\r\n{"ok":true,"bajados":0}\r\n'"$no$ok[]\r\n$ok"
 expect "no input at all" '' "$ok"
 expect "a 0x1A byte ends text-mode input" 'list\n\032list\n' "[]\r\n$ok"
 

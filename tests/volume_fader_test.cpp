@@ -1,0 +1,81 @@
+// The ten-step ramp: its values, its virtual time and who it leaves alone.
+#include "audio/session_table.h"
+#include "audio/volume_fader.h"
+#include "support/sim_world.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+
+namespace {
+
+class Fader : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        sim_reset();
+        const int endpoint = sim_add_endpoint();
+        first = add_app(endpoint, 10, "a.exe", 0.8f);
+        second = add_app(endpoint, 11, "b.exe", 0.5f);
+        enumerate_sessions();
+        sim_clear_volume_log();
+    }
+    void TearDown() override
+    {
+        release_sessions();
+        EXPECT_TRUE(all_references_released());
+    }
+    int first = 0;
+    int second = 0;
+};
+
+TEST_F(Fader, RampsInTenEqualStepsThirtyMillisecondsApart)
+{
+    const float from[] = {0.8f, -1.0f};
+    const float to[] = {0.2f, 0.0f};
+    fade_volumes(from, to, 2);
+    ASSERT_EQ(sim_volume_set_count(), 10);
+    for (int i = 0; i < 10; ++i) {
+        const SimVolumeSet& set = sim_volume_set(i);
+        EXPECT_EQ(set.session, first);
+        EXPECT_EQ(set.at_ms, 30u * static_cast<unsigned>(i)) << "set before step " << i << "'s sleep";
+        EXPECT_NEAR(set.level, 0.8f - 0.06f * static_cast<float>(i + 1), 1e-6f);
+    }
+    // The last value comes from the formula, one unit in the last place
+    // below 0.2, and is not replaced by the target.
+    EXPECT_EQ(sim_volume_set(9).level, std::nextafter(0.2f, 0.0f));
+    EXPECT_EQ(sim_clock_ms(), 300u);
+    EXPECT_EQ(sim_sleep_count(), 10);
+}
+
+TEST_F(Fader, LeavesNegativeAndNaNStartsAloneButRampsFromZero)
+{
+    const float from[] = {std::nanf(""), 0.0f};
+    const float to[] = {0.3f, 0.5f};
+    fade_volumes(from, to, 2);
+    EXPECT_EQ(volume_sets_of(first), "");
+    EXPECT_EQ(volume_sets_of(second), "0.05 0.10 0.15 0.20 0.25 0.30 0.35 0.40 0.45 0.50");
+}
+
+TEST_F(Fader, TakesItsTimeEvenWithNothingToRamp)
+{
+    fade_volumes(nullptr, nullptr, 0);
+    EXPECT_EQ(sim_volume_set_count(), 0);
+    EXPECT_EQ(sim_sleep_count(), 10);
+    EXPECT_EQ(sim_clock_ms(), 300u);
+}
+
+TEST_F(Fader, LastStepLandsInsideTheRangeTheWindowsVolumeAccepts)
+{
+    // Unclamped, the last steps would be -6e-8 and 1.0000001: refused, so
+    // the sessions would stay at 0.081 and 0.903.
+    const float from[] = {0.81f, 0.03f};
+    const float to[] = {0.0f, 1.0f};
+    fade_volumes(from, to, 2);
+    for (int i = 0; i < sim_volume_set_count(); ++i)
+        EXPECT_TRUE(sim_volume_set(i).accepted) << "set " << i;
+    EXPECT_EQ(sim_session_volume(first), 0.0f);
+    EXPECT_EQ(sim_session_volume(second), 1.0f);
+}
+
+}  // namespace
