@@ -41,8 +41,9 @@ LineRead read_line(char* buffer)
     // fgets tells neither how much it read nor whether it stopped at a NUL
     // byte, so a mark in the last byte shows whether the buffer filled up.
     buffer[kLineBuffer - 1] = 1;
-    if (!std::fgets(buffer, kLineBuffer, stdin) || std::ferror(stdin))
-        return LineRead::kEnd;  // a line cut short by a read error is dropped
+    // A line cut short by a read error or by the user stopping us is dropped.
+    if (!std::fgets(buffer, kLineBuffer, stdin) || std::ferror(stdin) || input_interrupted())
+        return LineRead::kEnd;
     if (buffer[kLineBuffer - 1] != 0 || buffer[kLineBuffer - 2] == '\n')
         return LineRead::kLine;
     // The buffer is full without a line feed. Carriage returns before the

@@ -62,20 +62,23 @@ void release(SessionControl* object);
 void release(SessionControl2* object);
 void release(VolumeControl* object);
 
-// Process snapshot: every running process with its executable file name
-// (no directory). A null snapshot means none could be taken.
-struct ProcessRecord {
-    uint32_t pid;
-    Utf16Char exe_file[kMaxExeName];
-};
+// Process snapshot: a walk over every running process. A null snapshot
+// means none could be taken; one snapshot is open at a time. The walk gives
+// process ids; the name is read only for the process the walk stands on.
 ProcessSnapshot* take_process_snapshot();
-bool first_process(ProcessSnapshot* snapshot, ProcessRecord* record);
-bool next_process(ProcessSnapshot* snapshot, ProcessRecord* record);
+bool first_process(ProcessSnapshot* snapshot, uint32_t* pid);
+bool next_process(ProcessSnapshot* snapshot, uint32_t* pid);
+// The executable's file name, without directory; at most kMaxExeName - 1
+// units and a terminator.
+void current_process_exe(ProcessSnapshot* snapshot, Utf16Char* exe_name);
 void close_process_snapshot(ProcessSnapshot* snapshot);
 
 // Kernel services.
 uint32_t own_process_id();
 void sleep_ms(unsigned milliseconds);
+// True once the user asked the program to stop (a signal, say): the command
+// loop then treats its input as ended, so what is ducked gets restored.
+bool input_interrupted();
 
 // Text services. Conversions take NUL-terminated input, replace invalid
 // input and lone surrogates with U+FFFD, and return the units (bytes)

@@ -73,6 +73,7 @@ struct World {
     int extra_releases;
     int snapshots_taken;
     int enumerators_created;
+    bool interrupted;
     WorldChange changes[kMaxChanges];
     int change_total;
     int joins;
@@ -165,20 +166,15 @@ int session_of_endpoint(int endpoint, unsigned index)
     return -1;
 }
 
-bool copy_live_process(int index, ProcessRecord* record)
-{
-    const WorldProcess& p = g_world.processes[index];
-    record->pid = p.pid;
-    copy_text_bounded(record->exe_file, p.exe, kMaxExeName);
-    return true;
-}
-
-bool walk_from(SimObject& snapshot, ProcessRecord* record)
+// Moves the walk to the next live process; cursor - 1 is where it stands.
+bool walk_from(SimObject& snapshot, uint32_t* pid)
 {
     while (snapshot.cursor < g_world.process_total) {
-        const int index = snapshot.cursor++;
-        if (!g_world.processes[index].ended)
-            return copy_live_process(index, record);
+        const WorldProcess& process = g_world.processes[snapshot.cursor++];
+        if (!process.ended) {
+            *pid = process.pid;
+            return true;
+        }
     }
     return false;
 }
@@ -331,16 +327,23 @@ ProcessSnapshot* take_process_snapshot()
     return as_handle<ProcessSnapshot>(obtain(Kind::kSnapshot, 0));
 }
 
-bool first_process(ProcessSnapshot* snapshot, ProcessRecord* record)
+bool first_process(ProcessSnapshot* snapshot, uint32_t* pid)
 {
     SimObject& object = object_of(snapshot, Kind::kSnapshot);
     object.cursor = 0;
-    return walk_from(object, record);
+    return walk_from(object, pid);
 }
 
-bool next_process(ProcessSnapshot* snapshot, ProcessRecord* record)
+bool next_process(ProcessSnapshot* snapshot, uint32_t* pid)
 {
-    return walk_from(object_of(snapshot, Kind::kSnapshot), record);
+    return walk_from(object_of(snapshot, Kind::kSnapshot), pid);
+}
+
+void current_process_exe(ProcessSnapshot* snapshot, Utf16Char* exe_name)
+{
+    const SimObject& object = object_of(snapshot, Kind::kSnapshot);
+    assert(object.cursor > 0);
+    copy_text_bounded(exe_name, g_world.processes[object.cursor - 1].exe, kMaxExeName);
 }
 
 void close_process_snapshot(ProcessSnapshot* snapshot)
@@ -358,6 +361,11 @@ void sleep_ms(unsigned milliseconds)
 {
     g_world.clock_ms += milliseconds;
     ++g_world.sleeps;
+}
+
+bool input_interrupted()
+{
+    return g_world.interrupted;
 }
 
 // ---- test controls -----------------------------------------------------
@@ -411,6 +419,11 @@ void sim_end_process(uint32_t pid)
         if (g_world.sessions[id].pid == pid)
             g_world.sessions[id].ended = true;
     }
+}
+
+void sim_interrupt()
+{
+    g_world.interrupted = true;
 }
 
 void sim_set_own_pid(uint32_t pid)

@@ -46,6 +46,9 @@ void sim_end_session(int session);
 void sim_add_process(uint32_t pid, const char* exe_utf8);
 void sim_end_process(uint32_t pid);
 void sim_set_own_pid(uint32_t pid);
+// As if the user stopped the program (SIGTERM, Ctrl+C): input_interrupted()
+// answers true from now on.
+void sim_interrupt();
 
 // Changes the world while a command loop runs: action runs just before the
 // rebuild that creates the nth device enumerator (counting from 1).

@@ -146,42 +146,52 @@ void release(SessionControl* object) { com<IAudioSessionControl>(object)->Releas
 void release(SessionControl2* object) { com<IAudioSessionControl2>(object)->Release(); }
 void release(VolumeControl* object) { com<ISimpleAudioVolume>(object)->Release(); }
 
-ProcessSnapshot* take_process_snapshot()
-{
-    HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
-    if (snapshot == INVALID_HANDLE_VALUE)
-        return nullptr;
-    return static_cast<ProcessSnapshot*>(snapshot);
-}
-
 namespace {
 
-bool copy_process(const PROCESSENTRY32W& entry, ProcessRecord* record)
-{
-    record->pid = entry.th32ProcessID;
-    lstrcpynW(record->exe_file, entry.szExeFile, kMaxExeName);
-    return true;
-}
+// The one open snapshot and the record its walk stands on.
+struct Snapshot {
+    HANDLE handle;
+    PROCESSENTRY32W entry;
+};
+Snapshot g_snapshot;
 
 }  // namespace
 
-bool first_process(ProcessSnapshot* snapshot, ProcessRecord* record)
+ProcessSnapshot* take_process_snapshot()
 {
-    PROCESSENTRY32W entry;
-    entry.dwSize = sizeof entry;
-    return Process32FirstW(static_cast<HANDLE>(snapshot), &entry) && copy_process(entry, record);
+    g_snapshot.handle = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+    if (g_snapshot.handle == INVALID_HANDLE_VALUE)
+        return nullptr;
+    return reinterpret_cast<ProcessSnapshot*>(&g_snapshot);
 }
 
-bool next_process(ProcessSnapshot* snapshot, ProcessRecord* record)
+bool first_process(ProcessSnapshot*, uint32_t* pid)
 {
-    PROCESSENTRY32W entry;
-    entry.dwSize = sizeof entry;
-    return Process32NextW(static_cast<HANDLE>(snapshot), &entry) && copy_process(entry, record);
+    g_snapshot.entry.dwSize = sizeof g_snapshot.entry;
+    if (!Process32FirstW(g_snapshot.handle, &g_snapshot.entry))
+        return false;
+    *pid = g_snapshot.entry.th32ProcessID;
+    return true;
 }
 
-void close_process_snapshot(ProcessSnapshot* snapshot)
+bool next_process(ProcessSnapshot*, uint32_t* pid)
 {
-    CloseHandle(static_cast<HANDLE>(snapshot));
+    g_snapshot.entry.dwSize = sizeof g_snapshot.entry;
+    if (!Process32NextW(g_snapshot.handle, &g_snapshot.entry))
+        return false;
+    *pid = g_snapshot.entry.th32ProcessID;
+    return true;
+}
+
+void current_process_exe(ProcessSnapshot*, Utf16Char* exe_name)
+{
+    lstrcpynW(exe_name, g_snapshot.entry.szExeFile, kMaxExeName);
+}
+
+void close_process_snapshot(ProcessSnapshot*)
+{
+    CloseHandle(g_snapshot.handle);
+    g_snapshot.handle = INVALID_HANDLE_VALUE;
 }
 
 uint32_t own_process_id()
@@ -192,4 +202,9 @@ uint32_t own_process_id()
 void sleep_ms(unsigned milliseconds)
 {
     Sleep(milliseconds);
+}
+
+bool input_interrupted()
+{
+    return false;
 }

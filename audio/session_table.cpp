@@ -14,11 +14,10 @@ void look_up_exe_name(SessionEntry& entry)
     ProcessSnapshot* snapshot = take_process_snapshot();
     if (!snapshot)
         return;
-    ProcessRecord record;
-    for (bool more = first_process(snapshot, &record); more;
-         more = next_process(snapshot, &record)) {
-        if (record.pid == entry.pid) {
-            copy_text_bounded(entry.exe_name, record.exe_file, kMaxExeName);
+    uint32_t pid = 0;
+    for (bool more = first_process(snapshot, &pid); more; more = next_process(snapshot, &pid)) {
+        if (pid == entry.pid) {
+            current_process_exe(snapshot, entry.exe_name);
             break;
         }
     }

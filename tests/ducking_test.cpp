@@ -222,6 +222,18 @@ TEST_F(Ducking, QuitRestoresBeforeTheFinalReply)
     EXPECT_EQ(sim_clock_ms(), 600u);
 }
 
+TEST_F(Ducking, StopRequestEndsTheInputAndRestores)
+{
+    // The stop arrives while the duck works; the lines already sent after it
+    // are not run, and the ducked player comes back before the last reply.
+    sim_before_enumeration(1, [] { sim_interrupt(); });
+    const LoopRun run = run_loop("duck 20 player\nduck 20 chat\nlist\n");
+    EXPECT_EQ(run.output, replies({kDucked, kOk}));
+    EXPECT_FLOAT_EQ(sim_session_volume(player), 0.8f);
+    EXPECT_EQ(volume_sets_of(chat), "");
+    EXPECT_EQ(run.status, 0);
+}
+
 TEST_F(Ducking, EmptyExecutableNameIsMatchedOnlyByALoneStar)
 {
     const int nameless = sim_add_session(endpoint, 99, 0.6f);  // process gone
