@@ -1,0 +1,59 @@
+// Kernel services on Linux: our process id, a real sleep, and the signals
+// that end the input.
+#include "audio_platform.h"
+#include "linux_system.h"
+
+#include <cerrno>
+#include <csignal>
+#include <ctime>
+#include <fcntl.h>
+#include <unistd.h>
+
+namespace {
+
+volatile sig_atomic_t g_stop_requested = 0;
+int g_null_input = -1;
+
+// Runs on whatever the thread was doing; only async-signal-safe calls. The
+// pending read returns early (no SA_RESTART) and every later read finds the
+// end of input, so the command thread winds down by itself.
+void on_stop_signal(int)
+{
+    g_stop_requested = 1;
+    if (g_null_input >= 0)
+        dup2(g_null_input, STDIN_FILENO);
+}
+
+}  // namespace
+
+void install_stop_signals()
+{
+    g_null_input = open("/dev/null", O_RDONLY | O_CLOEXEC);
+    struct sigaction action = {};
+    action.sa_handler = on_stop_signal;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = 0;
+    sigaction(SIGINT, &action, nullptr);
+    sigaction(SIGTERM, &action, nullptr);
+    sigaction(SIGHUP, &action, nullptr);
+    signal(SIGPIPE, SIG_IGN);
+}
+
+bool input_interrupted()
+{
+    return g_stop_requested != 0;
+}
+
+uint32_t own_process_id()
+{
+    return static_cast<uint32_t>(getpid());
+}
+
+void sleep_ms(unsigned milliseconds)
+{
+    // A stop signal must not cut a ramp short: sleep out the rest.
+    timespec left = {static_cast<time_t>(milliseconds / 1000),
+                     static_cast<long>(milliseconds % 1000) * 1000000L};
+    while (nanosleep(&left, &left) != 0 && errno == EINTR) {
+    }
+}
