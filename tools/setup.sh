@@ -2,9 +2,9 @@
 # Installs what building and testing appduck needs on Debian 12, skipping
 # what is already there. Needs root (or sudo) only when something is missing.
 set -eu
-packages="cmake ninja-build g++ googletest
+packages="cmake ninja-build pkg-config g++ googletest
 g++-mingw-w64-x86-64-posix wine wine64
-pulseaudio pulseaudio-utils libpulse-dev"
+pulseaudio pulseaudio-utils libpulse-dev python3"
 
 missing=""
 for package in $packages; do

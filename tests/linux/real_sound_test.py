@@ -1,0 +1,312 @@
+"""The Linux appduck against a real sound server with real players: every
+duck and restore is measured at the null sink's monitor.
+
+usage: real_sound_test.py path/to/appduck [unittest arguments]
+"""
+import json
+import os
+import select
+import signal
+import subprocess
+import sys
+import tempfile
+import time
+import unittest
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+import sound_world  # noqa: E402
+
+APPDUCK = None
+# Levels are amplitudes of each player's own frequency over 0.2 s, so the
+# others do not disturb them. What is left is 16-bit rounding of the samples
+# and of the server's volume (one part in 65536 of the cubic scale, about
+# 0.01 % of the factor at 0.2): 1 % of the level before is ample.
+TOLERANCE = 0.01
+
+PLAYERS = (("player", 1000), ("Chat", 1500), ("chat-voice", 2500))
+
+
+class Appduck:
+    """appduck driven through pipes, one reply line per command."""
+
+    def __init__(self, server):
+        self.process = subprocess.Popen([APPDUCK], env=server.env, stdin=subprocess.PIPE,
+                                        stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+
+    def send(self, line):
+        self.process.stdin.write((line + "\n").encode())
+        self.process.stdin.flush()
+
+    def reply(self, seconds=10):
+        ready, _, _ = select.select([self.process.stdout], [], [], seconds)
+        if not ready:
+            raise AssertionError("appduck gave no reply in %s s" % seconds)
+        return self.process.stdout.readline().decode()
+
+    def ask(self, line):
+        self.send(line)
+        return self.reply()
+
+    def close_input(self):
+        self.process.stdin.close()
+
+    def finish(self, seconds=10):
+        """Waits for the exit; returns (remaining output, exit status)."""
+        output = self.process.stdout.read().decode()
+        status = self.process.wait(seconds)
+        self.process.stdout.close()
+        self.process.stderr.close()
+        return output, status
+
+    def kill(self):
+        if self.process.poll() is None:
+            self.process.kill()
+        self.process.wait()
+        for stream in (self.process.stdin, self.process.stdout, self.process.stderr):
+            if not stream.closed:
+                stream.close()
+
+
+class SoundTestCase(unittest.TestCase):
+    """A private server with three players, a recorder and an appduck."""
+    server = None
+    workdir = None
+    players = {}
+    modules = ()  # extra server modules
+
+
+    @classmethod
+    def setUpClass(cls):
+        cls.workdir = tempfile.mkdtemp(prefix="appduck-players.")
+        cls.server = sound_world.SoundServer(cls.modules)
+        cls.server.start()
+        cls.start_players()
+
+    @classmethod
+    def start_players(cls):
+        cls.players = {name: sound_world.Player(cls.server, cls.workdir, name, frequency)
+                       for name, frequency in PLAYERS}
+
+    @classmethod
+    def stop_players(cls):
+        for player in cls.players.values():
+            player.stop()
+
+    @classmethod
+    def tearDownClass(cls):
+        cls.stop_players()
+        cls.server.cleanup()
+
+    def setUp(self):
+        for name in self.players:
+            self.assertAlmostEqual(self.server.sink_inputs()[name][0], 1.0, places=3,
+                                   msg="a test before left %s ducked" % name)
+        self.recorder = sound_world.Recorder(self.server)
+        self.before = {name: self.recorder.level(player.frequency)
+                       for name, player in self.players.items()}
+        self.appduck = Appduck(self.server)
+
+    def tearDown(self):
+        self.appduck.kill()
+        self.recorder.stop()
+        # Whatever a failed test left ducked must not spoil the next one.
+        for line in self.server.pactl("list", "short", "sink-inputs").splitlines():
+            self.server.pactl("set-sink-input-volume", line.split()[0], "1.0")
+
+    def ratios(self):
+        """Each player's level now, as a share of its level before the test."""
+        self.recorder.wait_for(0.05)  # sound already in the server's buffers
+        return {name: self.recorder.level(player.frequency) / self.before[name]
+                for name, player in self.players.items()}
+
+    def assertRatios(self, expected):
+        ratios = self.ratios()
+        for name, ratio in expected.items():
+            self.assertAlmostEqual(ratios[name], ratio, delta=TOLERANCE,
+                                   msg="%s at %.4f of its level, expected %.2f"
+                                       % (name, ratios[name], ratio))
+
+    def assertRestored(self):
+        self.assertRatios({name: 1.0 for name in self.players})
+
+
+class RealSound(SoundTestCase):
+    # -- list ---------------------------------------------------------
+
+    def test_list_shows_every_player_with_its_volume(self):
+        self.server.pactl("set-sink-input-volume",
+                          self.server.pactl("list", "short", "sink-inputs").split()[0], "0.5")
+        reply = json.loads(self.appduck.ask("list"))
+        self.assertEqual(reply, [{"exe": "player", "name": "player", "vol": 50},
+                                 {"exe": "Chat", "name": "Chat", "vol": 100},
+                                 {"exe": "chat-voice", "name": "chat-voice", "vol": 100}])
+
+    # -- duck ---------------------------------------------------------
+
+    def test_duck_lowers_only_the_named_player(self):
+        self.assertEqual(self.appduck.ask("duck 20 player"), '{"ok":true,"bajados":1}\n')
+        self.assertRatios({"player": 0.2, "Chat": 1.0, "chat-voice": 1.0})
+        self.assertEqual(self.appduck.ask("restore"), '{"ok":true}\n')
+        self.assertRestored()
+
+    def test_wildcard_ducks_every_player_it_names(self):
+        self.assertEqual(self.appduck.ask("duck 30 chat*"), '{"ok":true,"bajados":1}\n')
+        self.assertRatios({"player": 1.0, "Chat": 0.3, "chat-voice": 0.3})
+
+    def test_ducks_do_not_compound(self):
+        self.appduck.ask("duck 20 player")
+        self.appduck.ask("duck 50 player")
+        self.assertRatios({"player": 0.5})
+
+    def test_ramp_is_ten_steps_about_300_ms(self):
+        frequency = self.players["player"].frequency
+        start = self.recorder.position()
+        self.appduck.ask("duck 20 player")
+        end = self.recorder.wait_for(0.3)
+        window = sound_world.RATE // 100  # 10 ms, ten whole periods of every tone
+        envelope = [sound_world.level(self.recorder.samples(at, at + window), frequency)
+                    / self.before["player"] for at in range(start, end - window, window)]
+        # Distinct plateaus between full and ducked level are the steps.
+        moving = [i for i, value in enumerate(envelope) if 0.21 < value < 0.99]
+        self.assertTrue(moving, "no ramp seen")
+        first, last = moving[0], moving[-1]
+        plateaus = 1 + sum(1 for a, b in zip(envelope[first:last + 1], envelope[first + 1:last + 2])
+                           if abs(a - b) > 0.03)
+        duration_ms = (last - first + 1) * 10
+        print("\nramp: %d ms from the first step to the last, %d levels seen "
+              "(10 ms windows)" % (duration_ms, plateaus), file=sys.stderr)
+        self.assertGreaterEqual(plateaus, 8)
+        self.assertLess(duration_ms, 1000)
+        self.assertAlmostEqual(envelope[-1], 0.2, delta=TOLERANCE)
+
+    # -- restore, however appduck ends ---------------------------------
+
+    def test_quit_restores(self):
+        self.appduck.ask("duck 20 player;chat")
+        self.appduck.send("quit")
+        self.assertEqual(self.appduck.finish(), ('{"ok":true}\n', 0))
+        self.assertRestored()
+
+    def test_end_of_input_restores(self):
+        self.appduck.ask("duck 10 *")
+        self.assertRatios({"player": 0.1, "Chat": 0.1, "chat-voice": 0.1})
+        self.appduck.close_input()
+        self.assertEqual(self.appduck.finish(), ('{"ok":true}\n', 0))
+        self.assertRestored()
+
+    def test_killed_controller_restores(self):
+        # The controller holds the only write end of appduck's input; when
+        # it is killed, appduck reads the end of its input.
+        output = os.path.join(self.workdir, "controller.out")
+        open(output, "w").close()
+        controller = subprocess.Popen(
+            [sys.executable, "-c",
+             "import subprocess, sys, time\n"
+             "p = subprocess.Popen([sys.argv[1]], stdin=subprocess.PIPE,"
+             " stdout=open(sys.argv[2], 'w'))\n"
+             "p.stdin.write(b'duck 20 player\\n'); p.stdin.flush()\n"
+             "time.sleep(600)\n", APPDUCK, output],
+            env=self.server.env)
+        deadline = time.monotonic() + 10
+        while time.monotonic() < deadline and "bajados" not in open(output).read():
+            time.sleep(0.05)
+        self.assertRatios({"player": 0.2})
+        controller.kill()
+        controller.wait()
+        deadline = time.monotonic() + 10
+        while time.monotonic() < deadline and open(output).read().count("\n") < 2:
+            time.sleep(0.05)
+        self.assertEqual(open(output).read(), '{"ok":true,"bajados":1}\n{"ok":true}\n')
+        self.assertRestored()
+
+    def stop_with(self, signal_number):
+        self.appduck.ask("duck 20 player")
+        self.assertRatios({"player": 0.2})
+        self.appduck.process.send_signal(signal_number)
+        self.assertEqual(self.appduck.finish(), ('{"ok":true}\n', 0))
+        self.assertRestored()
+
+    def test_sigterm_restores(self):
+        self.stop_with(signal.SIGTERM)
+
+    def test_sigint_restores(self):
+        self.stop_with(signal.SIGINT)
+
+    def test_sighup_restores(self):
+        self.stop_with(signal.SIGHUP)
+
+    def test_signal_during_a_ramp_lets_it_finish_then_restores(self):
+        self.appduck.send("duck 20 player")
+        time.sleep(0.1)
+        self.appduck.process.send_signal(signal.SIGTERM)
+        self.assertEqual(self.appduck.finish(), ('{"ok":true,"bajados":1}\n{"ok":true}\n', 0))
+        self.assertRestored()
+
+    def test_closed_output_still_restores_at_end_of_input(self):
+        self.appduck.ask("duck 20 player")
+        self.appduck.process.stdout.close()
+        self.appduck.send("list")  # its reply meets a closed pipe: no SIGPIPE death
+        self.appduck.close_input()
+        self.assertEqual(self.appduck.process.wait(10), 0)
+        self.assertRestored()
+
+
+class ServerRestart(SoundTestCase):
+    """A sound server that goes away and comes back mid-session."""
+
+    def test_appduck_keeps_answering_across_a_server_restart(self):
+        self.assertEqual(len(json.loads(self.appduck.ask("list"))), 3)
+        self.recorder.stop()
+        self.stop_players()
+        self.server.stop()
+        self.assertEqual(self.appduck.ask("list"), "[]\n")
+        self.assertEqual(self.appduck.ask("duck 20 player"), '{"ok":true,"bajados":0}\n')
+        self.assertEqual(self.appduck.ask("restore"), '{"ok":true}\n')
+        self.server.start()
+        self.start_players()
+        self.recorder = sound_world.Recorder(self.server)
+        self.assertEqual(len(json.loads(self.appduck.ask("list"))), 3)
+        self.assertEqual(self.appduck.ask("duck 20 player"), '{"ok":true,"bajados":1}\n')
+        self.appduck.close_input()
+        self.assertEqual(self.appduck.finish(), ('{"ok":true}\n', 0))
+
+
+class StreamRestore(SoundTestCase):
+    """What the server remembers of a duck when appduck cannot restore it."""
+    modules = ("module-stream-restore",)
+
+    def restart_player(self, name):
+        player = self.players[name]
+        player.stop()
+        sound_world.wait_until(lambda: name not in self.server.sink_inputs(), 10,
+                               "the end of " + name)
+        self.players[name] = sound_world.Player(self.server, self.workdir, name,
+                                                player.frequency)
+        return self.server.sink_inputs()[name][0]
+
+    def test_a_duck_outlives_an_appduck_killed_while_ducked(self):
+        self.assertEqual(self.appduck.ask("duck 20 player"), '{"ok":true,"bajados":1}\n')
+        self.appduck.process.kill()
+        self.appduck.process.wait()
+        # The server saved the ducked volume as the application's own, so
+        # its next stream starts quiet; nothing but a restore undoes that.
+        volume = self.restart_player("player")
+        print("\nstream-restore: the next stream of a player ducked to 0.2 when "
+              "appduck was killed starts at %.4f" % volume, file=sys.stderr)
+        self.assertAlmostEqual(volume, 0.2, delta=0.001)
+
+
+class StreamRestoreWithoutVolumes(StreamRestore):
+    """The user-side switch: a server told not to restore volumes."""
+    modules = ("module-stream-restore restore_volume=false",)
+
+    def test_a_duck_outlives_an_appduck_killed_while_ducked(self):
+        self.appduck.ask("duck 20 player")
+        self.appduck.process.kill()
+        self.appduck.process.wait()
+        self.assertAlmostEqual(self.restart_player("player"), 1.0, delta=0.001)
+
+
+if __name__ == "__main__":
+    APPDUCK = os.path.abspath(sys.argv.pop(1))
+    unittest.main(verbosity=2)

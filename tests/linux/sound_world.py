@@ -1,0 +1,190 @@
+"""A private PulseAudio server with real players, and level measurements at
+its null sink's monitor, for the Linux end-to-end tests.
+
+Each player is a copy of pacat under a chosen executable name playing a
+sine tone of its own frequency; the level of one player in the mix is the
+amplitude of its frequency (a Goertzel filter over whole periods), so the
+ratio of two measurements of one player is exact whatever the others do.
+"""
+import math
+import os
+import shutil
+import signal
+import struct
+import subprocess
+import tempfile
+import threading
+import time
+
+RATE = 44100
+TONE_AMPLITUDE = 0.25  # of full scale, so that four players never clip
+
+
+def wait_until(predicate, seconds, what):
+    deadline = time.monotonic() + seconds
+    while time.monotonic() < deadline:
+        if predicate():
+            return
+        time.sleep(0.05)
+    raise RuntimeError("timed out waiting for " + what)
+
+
+class SoundServer:
+    """PulseAudio in a runtime directory of its own, with one null sink."""
+
+    def __init__(self, extra_modules=()):
+        self.dir = tempfile.mkdtemp(prefix="appduck-pulse.")
+        os.chmod(self.dir, 0o700)
+        self.env = dict(os.environ)
+        self.env["XDG_RUNTIME_DIR"] = self.dir
+        self.env["PULSE_SERVER"] = "unix:%s/pulse/native" % self.dir
+        # What module-stream-restore remembers stays in here too.
+        self.env["PULSE_STATE_PATH"] = os.path.join(self.dir, "state")
+        self.extra_modules = list(extra_modules)
+        self.process = None
+
+    def start(self):
+        args = ["pulseaudio", "--daemonize=no", "--exit-idle-time=-1", "-n",
+                "--load=module-native-protocol-unix",
+                "--load=module-null-sink sink_name=test",
+                "--log-target=file:%s/pulse.log" % self.dir]
+        args += ["--load=%s" % module for module in self.extra_modules]
+        self.process = subprocess.Popen(args, env=self.env, stdin=subprocess.DEVNULL,
+                                        stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        wait_until(self.answers, 10, "the sound server")
+
+    def answers(self):
+        return subprocess.run(["pactl", "info"], env=self.env, stdout=subprocess.DEVNULL,
+                              stderr=subprocess.DEVNULL).returncode == 0
+
+    def stop(self):
+        if self.process:
+            self.process.terminate()
+            try:
+                self.process.wait(5)
+            except subprocess.TimeoutExpired:
+                self.process.kill()
+                self.process.wait()
+            self.process = None
+
+    def pactl(self, *args):
+        return subprocess.run(["pactl"] + list(args), env=self.env, check=True,
+                              capture_output=True, text=True).stdout
+
+    def sink_inputs(self):
+        """{binary: [linear volume of each channel]} for every sink input."""
+        result = {}
+        binary, volumes = None, None
+        for line in self.pactl("list", "sink-inputs").splitlines():
+            line = line.strip()
+            if line.startswith("Volume:"):
+                volumes = [int(part.split("/")[0].split(":")[-1])
+                           for part in line[len("Volume:"):].split(",")]
+            elif line.startswith("application.process.binary"):
+                binary = line.split("=", 1)[1].strip().strip('"')
+                result[binary] = [(v / 65536.0) ** 3 for v in volumes]
+        return result
+
+    def cleanup(self):
+        self.stop()
+        shutil.rmtree(self.dir, ignore_errors=True)
+
+
+def tone(frequency, seconds):
+    samples = int(RATE * seconds)
+    step = 2 * math.pi * frequency / RATE
+    peak = 32767 * TONE_AMPLITUDE
+    return struct.pack("<%dh" % samples,
+                       *(int(peak * math.sin(step * i)) for i in range(samples)))
+
+
+class Player:
+    """A copy of pacat named `name` playing a tone until stopped."""
+
+    def __init__(self, server, workdir, name, frequency, seconds=600):
+        self.name = name
+        self.frequency = frequency
+        exe = os.path.join(workdir, name)
+        shutil.copy("/usr/bin/pacat", exe)
+        sound = os.path.join(workdir, "%s.raw" % frequency)
+        if not os.path.exists(sound):
+            one_second = tone(frequency, 1.0)
+            with open(sound, "wb") as out:
+                out.write(one_second * seconds)
+        # --raw: a name with "play" in it would turn pacat into paplay.
+        self.process = subprocess.Popen(
+            [exe, "--playback", "--raw", "--device=test", "--rate=%d" % RATE,
+             "--channels=1", "--format=s16le", "--latency-msec=20", sound],
+            env=server.env, stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
+            stderr=subprocess.DEVNULL)
+        wait_until(lambda: name in server.sink_inputs(), 10, "player " + name)
+
+    def stop(self):
+        if self.process.poll() is None:
+            self.process.kill()
+        self.process.wait()
+
+
+class Recorder:
+    """Records the null sink's monitor (mono) for as long as it runs; sample
+    positions double as a clock, 44100 to the second."""
+
+    def __init__(self, server):
+        self.data = bytearray()
+        self.lock = threading.Lock()
+        self.process = subprocess.Popen(
+            ["parec", "--latency-msec=10", "--device=test.monitor", "--rate=%d" % RATE,
+             "--channels=1", "--format=s16le", "--raw"],
+            env=server.env, stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)
+        self.thread = threading.Thread(target=self._read, daemon=True)
+        self.thread.start()
+        # The recorder takes up to a second to start delivering.
+        wait_until(lambda: self.position() > RATE // 10, 10, "the recorder")
+
+    def _read(self):
+        while True:
+            chunk = self.process.stdout.read1(4096)
+            if not chunk:
+                return
+            with self.lock:
+                self.data += chunk
+
+    def position(self):
+        with self.lock:
+            return len(self.data) // 2
+
+    def wait_for(self, seconds):
+        """Waits until `seconds` more of sound have been recorded."""
+        target = self.position() + int(seconds * RATE)
+        wait_until(lambda: self.position() >= target, seconds + 10, "recorded sound")
+        return target
+
+    def samples(self, start, end):
+        with self.lock:
+            chunk = bytes(self.data[start * 2:end * 2])
+        return struct.unpack("<%dh" % (len(chunk) // 2), chunk)
+
+    def level(self, frequency, seconds=0.2):
+        """Level of one player over the next `seconds` of sound."""
+        start = self.position()
+        end = self.wait_for(seconds)
+        return level(self.samples(start, end), frequency)
+
+    def stop(self):
+        self.process.kill()
+        self.process.wait()
+        self.thread.join()
+        self.process.stdout.close()
+
+
+def level(samples, frequency, start=0, length=None):
+    """Amplitude of one frequency in samples[start:start+length], as a share of
+    full scale (Goertzel)."""
+    if length is None:
+        length = len(samples) - start
+    coefficient = 2 * math.cos(2 * math.pi * frequency / RATE)
+    s1 = s2 = 0.0
+    for x in samples[start:start + length]:
+        s1, s2 = x + coefficient * s1 - s2, s1
+    power = s1 * s1 + s2 * s2 - coefficient * s1 * s2
+    return 2 * math.sqrt(max(power, 0.0)) / length / 32767
