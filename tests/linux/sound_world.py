@@ -30,7 +30,9 @@ def wait_until(predicate, seconds, what):
 
 
 class SoundServer:
-    """PulseAudio in a runtime directory of its own, with one null sink."""
+    """A sound server in a runtime directory of its own, with one null sink
+    named "test": PulseAudio, or with SOUND_SERVER=pipewire in the
+    environment, PipeWire with WirePlumber and its pulse server."""
 
     def __init__(self, extra_modules=()):
         self.dir = tempfile.mkdtemp(prefix="appduck-pulse.")
@@ -38,20 +40,37 @@ class SoundServer:
         self.env = dict(os.environ)
         self.env["XDG_RUNTIME_DIR"] = self.dir
         self.env["PULSE_SERVER"] = "unix:%s/pulse/native" % self.dir
-        # What module-stream-restore remembers stays in here too.
+        # What the server remembers of stream volumes stays in here too.
         self.env["PULSE_STATE_PATH"] = os.path.join(self.dir, "state")
+        self.env["HOME"] = self.dir
         self.extra_modules = list(extra_modules)
         self.process = None
 
+    @staticmethod
+    def flavour():
+        return os.environ.get("SOUND_SERVER", "pulseaudio")
+
     def start(self):
-        args = ["pulseaudio", "--daemonize=no", "--exit-idle-time=-1", "-n",
-                "--load=module-native-protocol-unix",
-                "--load=module-null-sink sink_name=test",
-                "--log-target=file:%s/pulse.log" % self.dir]
-        args += ["--load=%s" % module for module in self.extra_modules]
+        log = open(os.path.join(self.dir, "server.log"), "ab")
+        if self.flavour() == "pipewire":
+            # WirePlumber links the streams; a session bus of its own keeps
+            # it off the machine's. The sh and everything it starts form one
+            # process group, stopped together.
+            args = ["dbus-run-session", "--", "sh", "-c",
+                    "pipewire & sleep 0.3; wireplumber & exec pipewire-pulse"]
+        else:
+            args = ["pulseaudio", "--daemonize=no", "--exit-idle-time=-1", "-n",
+                    "--load=module-native-protocol-unix",
+                    "--load=module-null-sink sink_name=test"]
+            args += ["--load=%s" % module for module in self.extra_modules]
         self.process = subprocess.Popen(args, env=self.env, stdin=subprocess.DEVNULL,
-                                        stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+                                        stdout=log, stderr=log, start_new_session=True)
+        log.close()
         wait_until(self.answers, 10, "the sound server")
+        if self.flavour() == "pipewire":
+            self.pactl("load-module", "module-null-sink", "sink_name=test")
+            wait_until(lambda: "test" in self.pactl("list", "short", "sinks"), 10,
+                       "the null sink")
 
     def answers(self):
         return subprocess.run(["pactl", "info"], env=self.env, stdout=subprocess.DEVNULL,
@@ -59,13 +78,19 @@ class SoundServer:
 
     def stop(self):
         if self.process:
-            self.process.terminate()
+            self._signal_group(signal.SIGTERM)
             try:
                 self.process.wait(5)
             except subprocess.TimeoutExpired:
-                self.process.kill()
+                self._signal_group(signal.SIGKILL)
                 self.process.wait()
             self.process = None
+
+    def _signal_group(self, number):
+        try:
+            os.killpg(self.process.pid, number)
+        except ProcessLookupError:
+            pass
 
     def pactl(self, *args):
         return subprocess.run(["pactl"] + list(args), env=self.env, check=True,
