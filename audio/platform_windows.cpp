@@ -24,8 +24,22 @@ Handle* handle(Interface* object)
 
 }  // namespace
 
+namespace {
+
+// Ctrl+C or Ctrl+Break would end the process with applications still
+// ducked. The handler runs on a thread of its own, so it touches nothing and
+// only keeps the process alive; a console read cut short by Ctrl+C returns
+// no bytes, which the command loop reads as the end of its input.
+BOOL WINAPI keep_running(DWORD event)
+{
+    return event == CTRL_C_EVENT || event == CTRL_BREAK_EVENT;
+}
+
+}  // namespace
+
 void join_object_runtime()
 {
+    SetConsoleCtrlHandler(keep_running, TRUE);
     CoInitializeEx(nullptr, COINIT_MULTITHREADED);
 }
 
