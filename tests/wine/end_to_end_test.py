@@ -1,0 +1,279 @@
+"""The unchanged appduck.exe under Wine against the stand-in audio service
+(registered in WINEPREFIX by prepare_standin_prefix.sh), with real idle
+Windows processes behind the sessions, driven through pipes.
+
+usage: end_to_end_test.py appduck.exe idle_process.exe [unittest arguments]
+"""
+import os
+import shutil
+import statistics
+import struct
+import subprocess
+import sys
+import tempfile
+import time
+import unittest
+
+APPDUCK = None
+IDLE = None
+# Processes of ours under chosen names; Wine gives every started program a
+# dot (CreateProcess appends ".exe"), so a name without one cannot be had.
+PROCESS_NAMES = ("player.exe", "Chat.exe", "Müsik.exe", "my.player.exe")
+NO_PROCESS = 4242  # Wine's process ids are multiples of 4
+OPERATIONS = ("create", "enum_endpoints", "endpoint_count", "item", "activate",
+              "session_enumerator", "session_count", "get_session", "control2",
+              "process_id", "volume_control", "get_volume", "set_volume")
+OK = b'{"ok":true}\r\n'
+NO = b'{"ok":false}\r\n'
+
+
+def ducked(flag):
+    return b'{"ok":true,"bajados":%d}\r\n' % flag
+
+
+def f32(value):
+    return struct.unpack("<f", struct.pack("<f", value))[0]
+
+
+def ramp(start, target):
+    """The ten levels a fade writes, computed in single precision as the
+    program does: step * (to - from) / 10 + from."""
+    return [min(max(f32(f32(f32(step * f32(target - start)) / 10.0) + start), 0.0), 1.0)
+            for step in range(1, 11)]
+
+
+def windows_path(path):
+    # Drive Z: is the Unix root in every Wine prefix. (winepath would do, but
+    # a wineserver it starts holds our pipes open.)
+    return "Z:" + os.path.abspath(path).replace("/", "\\")
+
+
+class Run:
+    """One appduck.exe run: its output, exit status and the stand-in's log."""
+
+    def __init__(self, output, status, log):
+        self.output = output
+        self.status = status
+        self.log = log
+
+    def sets(self, session):
+        """(value, ms) of every accepted SetMasterVolume of a session."""
+        result = []
+        for line in self.log:
+            fields = line.split()
+            if fields[0] == "set" and int(fields[1]) == session and len(fields) == 4:
+                result.append((float(fields[2]), float(fields[3])))
+        return result
+
+    def set_sessions(self):
+        return [int(line.split()[1]) for line in self.log if line.startswith("set ")]
+
+
+class EndToEnd(unittest.TestCase):
+    workdir = None
+    pids = {}
+    spacings = []
+    ramp_durations = []
+
+    @classmethod
+    def setUpClass(cls):
+        cls.workdir = tempfile.mkdtemp(prefix="appduck-e2e.")
+        starting = []
+        for name in PROCESS_NAMES:
+            exe = os.path.join(cls.workdir, name)
+            shutil.copy(IDLE, exe)
+            pid_file = exe + ".pid"
+            starting.append((name, pid_file, subprocess.Popen(
+                ["wine", exe, windows_path(pid_file)], env=cls.wine_env(),
+                stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
+                stderr=subprocess.DEVNULL)))
+        deadline = time.monotonic() + 60
+        for name, pid_file, _ in starting:
+            while not (os.path.exists(pid_file) and open(pid_file).read().endswith("\n")):
+                if time.monotonic() > deadline:
+                    raise RuntimeError("%s did not start" % name)
+                time.sleep(0.1)
+            cls.pids[name] = int(open(pid_file).read())
+
+    @classmethod
+    def tearDownClass(cls):
+        subprocess.run(["wineserver", "-k"], env=cls.wine_env())
+        shutil.rmtree(cls.workdir, ignore_errors=True)
+        if cls.spacings:
+            print("\nramp under Wine: step spacing median %.1f ms, worst %.1f ms over %d "
+                  "steps; ramp median %.1f ms from the first set to the last"
+                  % (statistics.median(cls.spacings), max(cls.spacings), len(cls.spacings),
+                     statistics.median(cls.ramp_durations)), file=sys.stderr)
+
+    @staticmethod
+    def wine_env(**extra):
+        env = dict(os.environ, WINEDEBUG="-all", WINEDLLOVERRIDES="mscoree,mshtml=")
+        env.update(extra)
+        return env
+
+    def pid(self, name):
+        return self.pids[name]
+
+    def run_appduck(self, world, commands):
+        """Runs appduck.exe over `world` (lines of the stand-in's world file)
+        with `commands` on its input; checks the stand-in's reference log."""
+        world_file = os.path.join(self.workdir, "world.txt")
+        log_file = os.path.join(self.workdir, "log.txt")
+        with open(world_file, "w") as out:
+            out.write("\n".join(world) + "\n")
+        if os.path.exists(log_file):
+            os.remove(log_file)
+        env = self.wine_env(APPDUCK_STANDIN_WORLD=windows_path(world_file),
+                            APPDUCK_STANDIN_LOG=windows_path(log_file))
+        # Files, not pipes: a wineserver started by this run would hold a
+        # pipe open after appduck ends.
+        input_file = os.path.join(self.workdir, "input.txt")
+        output_file = os.path.join(self.workdir, "output.txt")
+        with open(input_file, "wb") as out:
+            out.write(commands.encode())
+        with open(input_file, "rb") as stdin, open(output_file, "wb") as stdout:
+            status = subprocess.run(["wine", APPDUCK], stdin=stdin, stdout=stdout,
+                                    stderr=subprocess.DEVNULL, env=env, timeout=60).returncode
+        with open(output_file, "rb") as output, open(log_file) as log:
+            run = Run(output.read(), status, log.read().splitlines())
+        self.check_references(run)
+        return run
+
+    def check_references(self, run):
+        """Every object handed out released exactly once, none left over, and
+        the stand-in unloaded (its report ran)."""
+        counts = {}
+        for line in run.log:
+            fields = line.split()
+            self.assertNotIn(fields[0], ("leak", "overrelease", "world"), line)
+            if fields[0] == "ref":
+                counts[fields[1]] = int(fields[3])
+        self.assertTrue(run.log and run.log[-1].startswith("unloaded"),
+                        "the stand-in was not unloaded")
+        self.assertEqual({name: count for name, count in counts.items() if count}, {})
+
+    def assertRamp(self, run, session, start, target):
+        """The session's first ten sets are the ramp from start to target."""
+        sets = run.sets(session)[:10]
+        values = [value for value, _ in sets]
+        expected = ramp(start, target)
+        self.assertEqual(len(values), 10, values)
+        for value, wanted in zip(values, expected):
+            self.assertAlmostEqual(value, wanted, delta=1e-7)
+        times = [at for _, at in sets]
+        self.spacings.extend(b - a for a, b in zip(times, times[1:]))
+        self.ramp_durations.append(times[-1] - times[0])
+
+    # -- worlds -------------------------------------------------------
+
+    def mixed_world(self):
+        """Sessions 1-4 on the first endpoint, 5-7 on the second."""
+        return ["endpoint",
+                "session %d 0.5" % self.pid("player.exe"),
+                "session 0 0.9",
+                "session %d 0.126" % self.pid("Chat.exe"),
+                "session %d 0.3" % self.pid("player.exe"),
+                "endpoint",
+                "session %d 1.0" % self.pid("Müsik.exe"),
+                "session %d 0.124" % self.pid("my.player.exe"),
+                "session %d 0.7" % NO_PROCESS]
+
+    # -- list ---------------------------------------------------------
+
+    def test_list_byte_for_byte(self):
+        run = self.run_appduck(self.mixed_world(), "list\nquit\n")
+        self.assertEqual(run.output.decode(),
+                         '[{"exe":"player.exe","name":"player","vol":50},'
+                         '{"exe":"Chat.exe","name":"Chat","vol":13},'
+                         '{"exe":"Müsik.exe","name":"Müsik","vol":100},'
+                         '{"exe":"my.player.exe","name":"my.player","vol":12}]\r\n'
+                         '{"ok":true}\r\n')
+        self.assertEqual(run.status, 0)
+        self.assertEqual(run.set_sessions(), [])
+
+    # -- duck and restore ----------------------------------------------
+
+    def test_duck_ramps_every_session_of_the_named_process(self):
+        run = self.run_appduck(self.mixed_world(), "duck 20 player\n")
+        self.assertEqual(run.output, ducked(1) + OK)
+        # Both sessions of player.exe go to 0.2 of the process's saved 0.5,
+        # step by step together; my.player.exe is not player.
+        self.assertEqual(run.set_sessions()[:20], [1, 4] * 10)
+        self.assertRamp(run, 1, 0.5, f32(0.5) * f32(0.2))
+        self.assertRamp(run, 4, 0.3, f32(0.5) * f32(0.2))
+        # End of input: both back to the saved volume.
+        self.assertAlmostEqual(run.sets(1)[-1][0], 0.5, delta=1e-7)
+        self.assertAlmostEqual(run.sets(4)[-1][0], 0.5, delta=1e-7)
+        self.assertEqual(run.status, 0)
+
+    def test_several_names_and_a_wildcard(self):
+        run = self.run_appduck(self.mixed_world(), "duck 50 CHAT*; müsik\nquit\n")
+        self.assertEqual(run.output, ducked(1) + OK)
+        self.assertRamp(run, 3, 0.126, f32(0.126) * f32(0.5))
+        self.assertRamp(run, 5, 1.0, 0.5)
+        self.assertEqual(sorted(set(run.set_sessions())), [3, 5])
+
+    def test_ducks_do_not_compound_and_restore_ramps_back(self):
+        run = self.run_appduck(self.mixed_world(),
+                               "duck 20 player\nduck 50 player\nrestore\nlist\n")
+        self.assertEqual(run.output, ducked(1) + ducked(1) + OK +
+                         b'[{"exe":"player.exe","name":"player","vol":50},'
+                         b'{"exe":"Chat.exe","name":"Chat","vol":13},'
+                         b'{"exe":"M\xc3\xbcsik.exe","name":"M\xc3\xbcsik","vol":100},'
+                         b'{"exe":"my.player.exe","name":"my.player","vol":12}]\r\n' + OK)
+        values = [value for value, _ in run.sets(1)]
+        self.assertEqual(len(values), 30)
+        self.assertAlmostEqual(values[19], 0.25, delta=1e-7)  # half of 0.5, not of 0.1
+        self.assertAlmostEqual(values[29], 0.5, delta=1e-7)
+
+    def test_quit_and_end_of_input_restore(self):
+        for commands in ("duck 10 *\nquit\n", "duck 10 *\n"):
+            run = self.run_appduck(self.mixed_world(), commands)
+            self.assertEqual(run.output, ducked(1) + OK, commands)
+            for session, volume in ((1, 0.5), (3, 0.126), (5, 1.0), (6, 0.124)):
+                self.assertEqual(len(run.sets(session)), 20, (commands, session))
+                self.assertAlmostEqual(run.sets(session)[-1][0], volume, delta=1e-7)
+
+    def test_a_duck_to_zero_stays_within_what_windows_accepts(self):
+        world = ["endpoint", "session %d 0.81" % self.pid("player.exe")]
+        run = self.run_appduck(world, "duck 0 player\n")
+        self.assertFalse([line for line in run.log if line.endswith("refused")], run.log)
+        self.assertEqual(run.sets(1)[9][0], 0.0)
+        self.assertAlmostEqual(run.sets(1)[-1][0], 0.81, delta=1e-7)
+
+    # -- failures -----------------------------------------------------
+
+    def test_each_failing_call_leaves_the_program_answering(self):
+        commands = "list\nduck 20 player\nrestore\nhello\n"
+        for operation in OPERATIONS:
+            with self.subTest(operation=operation):
+                run = self.run_appduck(self.mixed_world() + ["fail " + operation], commands)
+                if operation == "set_volume":
+                    # Nothing reaches the sessions, but the program cannot
+                    # know: a duck matched, and is restored at the end.
+                    listed, flag = b'[{"exe":"player.exe"', 1
+                    self.assertEqual(run.sets(1), [])
+                    self.assertEqual(len(run.set_sessions()), 40)
+                else:
+                    listed, flag = b"[]", 0
+                lines = run.output.split(b"\r\n")
+                self.assertTrue(lines[0].startswith(listed), run.output)
+                self.assertEqual(b"\r\n".join(lines[1:]), ducked(flag) + OK + NO + OK)
+                self.assertEqual(run.status, 0)
+
+    def test_a_single_failing_call_drops_only_its_part(self):
+        # The second endpoint's Item fails on the first rebuild only: the
+        # first list lacks its applications, the second has them.
+        run = self.run_appduck(self.mixed_world() + ["fail item 2"], "list\nlist\n")
+        first, second = run.output.split(b"\r\n")[:2]
+        self.assertNotIn("Müsik".encode(), first)
+        self.assertIn("Müsik".encode(), second)
+        # A session whose volume cannot be read is left out, not invented.
+        run = self.run_appduck(self.mixed_world() + ["fail get_volume 1"], "list\n")
+        self.assertTrue(run.output.startswith(b'[{"exe":"Chat.exe"'), run.output)
+
+
+if __name__ == "__main__":
+    IDLE = os.path.abspath(sys.argv.pop(2))
+    APPDUCK = os.path.abspath(sys.argv.pop(1))
+    unittest.main(verbosity=2)

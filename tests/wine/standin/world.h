@@ -1,0 +1,45 @@
+// The world the stand-in audio service serves, read from a text file, and
+// the calls it is told to fail.
+#pragma once
+
+#include <cstdint>
+
+struct Session {
+    int endpoint;
+    uint32_t pid;
+    float volume;
+};
+
+constexpr int kMaxWorldSessions = 512;
+
+struct World {
+    int endpoint_count;
+    Session sessions[kMaxWorldSessions];
+    int session_count;
+};
+extern World g_world;
+
+// The calls a world file can make fail, by their names there.
+enum class Operation {
+    kCreate,             // create: the enumerator itself
+    kEnumEndpoints,      // enum_endpoints
+    kEndpointCount,      // endpoint_count
+    kItem,               // item
+    kActivate,           // activate
+    kSessionEnumerator,  // session_enumerator
+    kSessionCount,       // session_count
+    kGetSession,         // get_session
+    kControl2,           // control2
+    kProcessId,          // process_id
+    kVolumeControl,      // volume_control
+    kGetVolume,          // get_volume
+    kSetVolume,          // set_volume
+    kCount
+};
+
+bool read_world(const char* path);
+int sessions_of_endpoint(int endpoint);
+// The world's index of the endpoint's nth session, or -1.
+int nth_session_of_endpoint(int endpoint, int n);
+// Counts a call of the operation and says whether it is to fail.
+bool should_fail(Operation operation);
