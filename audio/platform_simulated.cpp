@@ -118,7 +118,7 @@ SimObject* obtain(Kind kind, int target)
             return &object;
         }
     }
-    assert(!"simulated handle pool exhausted");
+    assert(false && "simulated handle pool exhausted");
     return nullptr;
 }
 

@@ -15,7 +15,7 @@ namespace {
 // The one open snapshot: /proc and a buffer of its directory entries.
 struct Snapshot {
     int directory;
-    char entries[16384];
+    alignas(dirent64) char entries[16384];  // records are read in place
     long filled;
     long position;
     uint32_t current;
