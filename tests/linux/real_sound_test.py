@@ -102,8 +102,7 @@ class SoundTestCase(unittest.TestCase):
             self.assertAlmostEqual(self.server.sink_inputs()[name][0], 1.0, places=3,
                                    msg="a test before left %s ducked" % name)
         self.recorder = sound_world.Recorder(self.server)
-        self.before = {name: self.recorder.level(player.frequency)
-                       for name, player in self.players.items()}
+        self.before = self.levels()
         self.appduck = Appduck(self.server)
 
     def tearDown(self):
@@ -116,8 +115,13 @@ class SoundTestCase(unittest.TestCase):
     def ratios(self):
         """Each player's level now, as a share of its level before the test."""
         self.recorder.wait_for(0.05)  # sound already in the server's buffers
-        return {name: self.recorder.level(player.frequency) / self.before[name]
-                for name, player in self.players.items()}
+        now = self.levels()
+        return {name: now[name] / self.before[name] for name in self.players}
+
+    def levels(self):
+        """Each player's level now, measured over one stretch of sound."""
+        by_frequency = self.recorder.levels([p.frequency for p in self.players.values()])
+        return {name: by_frequency[player.frequency] for name, player in self.players.items()}
 
     def assertRatios(self, expected):
         ratios = self.ratios()
@@ -207,6 +211,8 @@ class RealSound(SoundTestCase):
              "p.stdin.write(b'duck 20 player\\n'); p.stdin.flush()\n"
              "time.sleep(600)\n", APPDUCK, output],
             env=self.server.env)
+        self.addCleanup(controller.wait)
+        self.addCleanup(controller.kill)
         deadline = time.monotonic() + 10
         while time.monotonic() < deadline and "bajados" not in open(output).read():
             time.sleep(0.05)

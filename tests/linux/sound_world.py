@@ -10,6 +10,7 @@ import math
 import os
 import shutil
 import signal
+import statistics
 import struct
 import subprocess
 import tempfile
@@ -189,11 +190,17 @@ class Recorder:
             chunk = bytes(self.data[start * 2:end * 2])
         return struct.unpack("<%dh" % (len(chunk) // 2), chunk)
 
-    def level(self, frequency, seconds=0.2):
-        """Level of one player over the next `seconds` of sound."""
+    def levels(self, frequencies, windows=5, seconds=0.1):
+        """Level of each frequency over the next windows * seconds of sound:
+        the median over the windows, so that one glitch of the server (an
+        underrun under load) does not count."""
         start = self.position()
-        end = self.wait_for(seconds)
-        return level(self.samples(start, end), frequency)
+        end = self.wait_for(windows * seconds)
+        samples = self.samples(start, end)
+        size = len(samples) // windows
+        return {frequency: statistics.median(level(samples, frequency, i * size, size)
+                                             for i in range(windows))
+                for frequency in frequencies}
 
     def stop(self):
         self.process.kill()
