@@ -237,6 +237,10 @@ void join_object_runtime()
 
 void leave_object_runtime()
 {
+    // Volume sets not yet answered must reach the server before we go.
+    const long long deadline = now_ms() + kDeadlineMs;
+    while (context_ready() && pa_context_is_pending(g_pulse.context) && iterate_until(deadline)) {
+    }
     disconnect();
     if (g_pulse.mainloop) {
         pa_mainloop_free(g_pulse.mainloop);
@@ -246,6 +250,7 @@ void leave_object_runtime()
 
 DeviceEnumerator* create_device_enumerator()
 {
+    forget_process_ids();
     if (!ensure_connected())
         return nullptr;
     return handle<DeviceEnumerator>(&g_pulse);
@@ -256,9 +261,13 @@ EndpointCollection* active_playback_endpoints(DeviceEnumerator*)
     g_pulse.sink_count = 0;
     g_pulse.input_count = 0;
     g_pulse.list_failed = false;
-    if (!wait_for(pa_context_get_sink_info_list(g_pulse.context, on_sink, nullptr)) ||
-        !wait_for(pa_context_get_sink_input_info_list(g_pulse.context, on_sink_input, nullptr)) ||
-        g_pulse.list_failed) {
+    // Both questions go out at once: one round trip to the server, not two.
+    pa_operation* sinks = pa_context_get_sink_info_list(g_pulse.context, on_sink, nullptr);
+    pa_operation* inputs =
+        pa_context_get_sink_input_info_list(g_pulse.context, on_sink_input, nullptr);
+    const bool sinks_listed = wait_for(sinks);
+    const bool inputs_listed = wait_for(inputs);
+    if (!sinks_listed || !inputs_listed || g_pulse.list_failed) {
         g_pulse.sink_count = 0;
         g_pulse.input_count = 0;
         return nullptr;
@@ -343,9 +352,17 @@ void set_master_volume(VolumeControl* volume, float level)
     if (target.channels != input->volume.channels)
         target = input->volume;
     pa_cvolume_scale(&target, pa_sw_volume_from_linear(level));
-    if (wait_for(pa_context_set_sink_input_volume(g_pulse.context, input->index, &target,
-                                                  nullptr, nullptr)))
-        input->volume = target;
+    pa_operation* operation =
+        pa_context_set_sink_input_volume(g_pulse.context, input->index, &target, nullptr, nullptr);
+    if (!operation)
+        return;
+    // Not waited for: the request goes out now and the server's answer is
+    // read later, so a ramp step costs no round trip on top of its sleep.
+    // Nobody tests the result of a volume set.
+    pa_operation_unref(operation);
+    input->volume = target;
+    while (pa_mainloop_iterate(g_pulse.mainloop, 0, nullptr) > 0) {
+    }
 }
 
 // Handles are views into this file's copy of the server's lists, which lives

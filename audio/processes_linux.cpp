@@ -1,8 +1,12 @@
-// The process snapshot on Linux: a walk over /proc. The walk itself reads
-// only directory entries; a process's name is read once the caller has found
-// the process it wants, from the target of /proc/PID/exe or, where that link
-// cannot be read (another user's process, a kernel thread), from its comm.
+// The process snapshot on Linux: a walk over the process ids in /proc. The
+// ids are read once per rebuild of the session table (the table takes a
+// snapshot for every session, and reading /proc costs as much as the rest
+// of a rebuild); a process's name is read only once the caller has found
+// the process it wants, from the target of /proc/PID/exe or, where that
+// link cannot be read (another user's process, a kernel thread), from its
+// comm.
 #include "audio_platform.h"
+#include "linux_system.h"
 
 #include <cstdio>
 #include <cstring>
@@ -12,15 +16,17 @@
 
 namespace {
 
-// The one open snapshot: /proc and a buffer of its directory entries.
+constexpr int kMaxProcesses = 65536;
+
+// The process ids of the current rebuild and the walk's place in them.
 struct Snapshot {
-    int directory;
-    alignas(dirent64) char entries[16384];  // records are read in place
-    long filled;
-    long position;
+    uint32_t pids[kMaxProcesses];
+    int count;
+    bool fresh;  // read during this rebuild
+    int position;
     uint32_t current;
 };
-Snapshot g_snapshot = {-1, {}, 0, 0, 0};
+Snapshot g_snapshot;
 
 bool parse_pid(const char* name, uint32_t* pid)
 {
@@ -36,24 +42,34 @@ bool parse_pid(const char* name, uint32_t* pid)
     return true;
 }
 
-bool walk(uint32_t* pid)
+// Reads every process id in /proc; false when /proc cannot be read.
+bool read_process_ids()
 {
-    for (;;) {
-        if (g_snapshot.position >= g_snapshot.filled) {
-            g_snapshot.filled = getdents64(g_snapshot.directory, g_snapshot.entries,
-                                           sizeof g_snapshot.entries);
-            g_snapshot.position = 0;
-            if (g_snapshot.filled <= 0)
-                return false;
-        }
-        const dirent64* entry =
-            reinterpret_cast<const dirent64*>(g_snapshot.entries + g_snapshot.position);
-        g_snapshot.position += entry->d_reclen;
-        if (parse_pid(entry->d_name, pid)) {
-            g_snapshot.current = *pid;
-            return true;
+    const int directory = open("/proc", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (directory < 0)
+        return false;
+    alignas(dirent64) char entries[16384];  // records are read in place
+    g_snapshot.count = 0;
+    long filled;
+    while ((filled = getdents64(directory, entries, sizeof entries)) > 0) {
+        for (long position = 0; position < filled;) {
+            const dirent64* entry = reinterpret_cast<const dirent64*>(entries + position);
+            position += entry->d_reclen;
+            uint32_t pid = 0;
+            if (g_snapshot.count < kMaxProcesses && parse_pid(entry->d_name, &pid))
+                g_snapshot.pids[g_snapshot.count++] = pid;
         }
     }
+    close(directory);
+    return filled == 0;
+}
+
+bool walk(uint32_t* pid)
+{
+    if (g_snapshot.position >= g_snapshot.count)
+        return false;
+    *pid = g_snapshot.current = g_snapshot.pids[g_snapshot.position++];
+    return true;
 }
 
 // Reads the file name of /proc/PID/exe's target into name (UTF-8 bytes).
@@ -100,20 +116,24 @@ bool comm_name(uint32_t pid, char* name, size_t capacity)
 
 }  // namespace
 
+void forget_process_ids()
+{
+    g_snapshot.fresh = false;
+}
+
 ProcessSnapshot* take_process_snapshot()
 {
-    g_snapshot.directory = open("/proc", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (g_snapshot.directory < 0)
-        return nullptr;
-    g_snapshot.filled = 0;
+    if (!g_snapshot.fresh) {
+        if (!read_process_ids())
+            return nullptr;
+        g_snapshot.fresh = true;
+    }
     g_snapshot.position = 0;
     return reinterpret_cast<ProcessSnapshot*>(&g_snapshot);
 }
 
 bool first_process(ProcessSnapshot*, uint32_t* pid)
 {
-    lseek(g_snapshot.directory, 0, SEEK_SET);
-    g_snapshot.filled = 0;
     g_snapshot.position = 0;
     return walk(pid);
 }
@@ -135,8 +155,4 @@ void current_process_exe(ProcessSnapshot*, Utf16Char* exe_name)
         copy_text_bounded(exe_name, wide, kMaxExeName);
 }
 
-void close_process_snapshot(ProcessSnapshot*)
-{
-    close(g_snapshot.directory);
-    g_snapshot.directory = -1;
-}
+void close_process_snapshot(ProcessSnapshot*) {}

@@ -1,0 +1,58 @@
+// One client playing silence on many streams at once: a sound server takes
+// only 64 clients, so a benchmark with 64 streams needs streams that share
+// one. usage: stream_pool COUNT
+#include <pulse/pulseaudio.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+namespace {
+
+constexpr int kMaxStreams = 256;
+pa_stream* g_streams[kMaxStreams];
+int g_count = 0;
+
+void write_silence(pa_stream* stream, size_t bytes, void*)
+{
+    void* data = nullptr;
+    if (pa_stream_begin_write(stream, &data, &bytes) < 0 || !data)
+        return;
+    std::memset(data, 0, bytes);
+    pa_stream_write(stream, data, bytes, nullptr, 0, PA_SEEK_RELATIVE);
+}
+
+void on_context(pa_context* context, void*)
+{
+    if (pa_context_get_state(context) != PA_CONTEXT_READY) {
+        if (!PA_CONTEXT_IS_GOOD(pa_context_get_state(context)))
+            std::exit(1);
+        return;
+    }
+    const pa_sample_spec spec = {PA_SAMPLE_S16LE, 44100, 1};
+    for (int i = 0; i < g_count; ++i) {
+        char name[32];
+        std::snprintf(name, sizeof name, "stream %d", i);
+        g_streams[i] = pa_stream_new(context, name, &spec, nullptr);
+        pa_stream_set_write_callback(g_streams[i], write_silence, nullptr);
+        pa_stream_connect_playback(g_streams[i], nullptr, nullptr, PA_STREAM_NOFLAGS, nullptr,
+                                   nullptr);
+    }
+}
+
+}  // namespace
+
+int main(int argc, char** argv)
+{
+    g_count = argc > 1 ? std::atoi(argv[1]) : 1;
+    if (g_count < 1 || g_count > kMaxStreams)
+        return 2;
+    pa_mainloop* mainloop = pa_mainloop_new();
+    pa_context* context = pa_context_new(pa_mainloop_get_api(mainloop), "stream_pool");
+    pa_context_set_state_callback(context, on_context, nullptr);
+    if (pa_context_connect(context, nullptr, PA_CONTEXT_NOAUTOSPAWN, nullptr) < 0)
+        return 1;
+    int result = 0;
+    pa_mainloop_run(mainloop, &result);
+    return result;
+}
