@@ -105,6 +105,7 @@ def native_figures(appduck_path, server, workdir):
                                                 env=server.env))
                 sound_world.wait_until(lambda: len(server.pactl(
                     "list", "short", "sink-inputs").splitlines()) >= streams, 30, "streams")
+            time.sleep(3)  # new streams fill their buffers first: let the server settle
             appduck = Appduck([appduck_path], server.env)
             if streams == 1:
                 no = appduck.times(b"hello", 5000)
