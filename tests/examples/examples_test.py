@@ -5,10 +5,8 @@ player's volume while their command runs and after.
 usage: examples_test.py path/to/appduck [unittest arguments]
 """
 import os
-import shutil
 import subprocess
 import sys
-import tempfile
 import unittest
 
 HERE = os.path.dirname(os.path.abspath(__file__))
@@ -25,20 +23,7 @@ SHOW_VOLUME = ("import subprocess;"
                "print('volume %.3f' % ((int(line.split(':')[2].split('/')[0]) / 65536) ** 3))")
 
 
-class Examples(unittest.TestCase):
-    @classmethod
-    def setUpClass(cls):
-        cls.workdir = tempfile.mkdtemp(prefix="appduck-examples.")
-        cls.server = sound_world.SoundServer()
-        cls.server.start()
-        cls.player = sound_world.Player(cls.server, cls.workdir, "player", 1000, seconds=60)
-
-    @classmethod
-    def tearDownClass(cls):
-        cls.player.stop()
-        cls.server.cleanup()
-        shutil.rmtree(cls.workdir, ignore_errors=True)
-
+class Examples(sound_world.OnePlayerTestCase):
     def run_example(self, interpreter, script, *args):
         return subprocess.run([interpreter, os.path.join(ROOT, "examples", script)] + list(args),
                               env=self.server.env, capture_output=True, text=True, timeout=60)

@@ -8,7 +8,6 @@ import os
 import random
 import subprocess
 import sys
-import tempfile
 import threading
 import time
 import unittest
@@ -22,19 +21,7 @@ NO = b'{"ok":false}\n'
 OK = b'{"ok":true}\n'
 
 
-class Load(unittest.TestCase):
-    @classmethod
-    def setUpClass(cls):
-        cls.workdir = tempfile.mkdtemp(prefix="appduck-load.")
-        cls.server = sound_world.SoundServer()
-        cls.server.start()
-        cls.player = sound_world.Player(cls.server, cls.workdir, "player", 1000, seconds=60)
-
-    @classmethod
-    def tearDownClass(cls):
-        cls.player.stop()
-        cls.server.cleanup()
-
+class Load(sound_world.OnePlayerTestCase):
     def session(self, lines):
         """Writes every line at once from a thread of its own while reading
         all replies; returns (replies, seconds)."""

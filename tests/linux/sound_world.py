@@ -16,6 +16,7 @@ import subprocess
 import tempfile
 import threading
 import time
+import unittest
 
 RATE = 44100
 TONE_AMPLITUDE = 0.25  # of full scale, so that four players never clip
@@ -220,3 +221,20 @@ def level(samples, frequency, start=0, length=None):
         s1, s2 = x + coefficient * s1 - s2, s1
     power = s1 * s1 + s2 * s2 - coefficient * s1 * s2
     return 2 * math.sqrt(max(power, 0.0)) / length / 32767
+
+
+class OnePlayerTestCase(unittest.TestCase):
+    """A private server with one player named "player" for the whole class."""
+
+    @classmethod
+    def setUpClass(cls):
+        cls.workdir = tempfile.mkdtemp(prefix="appduck-player.")
+        cls.server = SoundServer()
+        cls.server.start()
+        cls.player = Player(cls.server, cls.workdir, "player", 1000, seconds=60)
+
+    @classmethod
+    def tearDownClass(cls):
+        cls.player.stop()
+        cls.server.cleanup()
+        shutil.rmtree(cls.workdir, ignore_errors=True)
