@@ -16,10 +16,12 @@ void fade_volumes(const float* from, const float* to, int count)
             // The target is never written directly: step 10 reaches it up
             // to single-precision rounding.
             const float level = static_cast<float>(step) * (to[k] - from[k]) / 10.0f + from[k];
-            // Starts and targets lie within 0..1, but the last step can land
-            // a rounding error outside (0.81 to 0 ends at -6e-8), and Windows
-            // refuses such a level: the session would stay a step short.
-            set_master_volume(session_at(k).volume_control, std::clamp(level, 0.0f, 1.0f));
+            // The last step can land a rounding error outside 0..1 (0.81 to
+            // 0 ends at -6e-8), and Windows refuses such a level: the session
+            // would stay a step short. Levels above 1 that the ramp's own
+            // ends reach (a sound server that amplifies) stay as they are.
+            const float highest = std::max({1.0f, from[k], to[k]});
+            set_master_volume(session_at(k).volume_control, std::clamp(level, 0.0f, highest));
         }
         sleep_ms(kFadeStepMs);
     }

@@ -162,6 +162,17 @@ class RealSound(SoundTestCase):
         self.appduck.ask("duck 50 player")
         self.assertRatios({"player": 0.5})
 
+    def test_an_amplified_stream_comes_back_amplified(self):
+        # A sound server lets a stream go above its own level; a duck and a
+        # restore must give that back, not stop at 1.
+        index = self.server.pactl("list", "short", "sink-inputs").split()[0]
+        self.server.pactl("set-sink-input-volume", index, "1.5")
+        self.assertIn('"vol":150', self.appduck.ask("list"))
+        self.appduck.ask("duck 20 player")
+        self.assertAlmostEqual(self.server.sink_inputs()["player"][0], 0.3, delta=0.001)
+        self.appduck.ask("restore")
+        self.assertAlmostEqual(self.server.sink_inputs()["player"][0], 1.5, delta=0.001)
+
     def test_ramp_is_ten_steps_about_300_ms(self):
         frequency = self.players["player"].frequency
         start = self.recorder.position()
