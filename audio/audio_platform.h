@@ -36,7 +36,10 @@ struct ProcessSnapshot;
 void join_object_runtime();
 void leave_object_runtime();
 
-// Audio endpoints and sessions. A null handle means the call failed.
+// Audio endpoints and sessions. A null handle means the call failed: a null
+// enumerator or endpoint collection means the platform could not be asked
+// at all (no sound server, a deadline passed), which is not the same as a
+// platform that answered with no sessions.
 DeviceEnumerator* create_device_enumerator();
 EndpointCollection* active_playback_endpoints(DeviceEnumerator* enumerator);
 unsigned endpoint_count(EndpointCollection* endpoints);  // 0 when unreadable
@@ -49,9 +52,37 @@ SessionControl2* query_session_control2(SessionControl* control);
 uint32_t session_process_id(SessionControl2* control);  // 0 when unreadable
 VolumeControl* query_volume_control(SessionControl* control);
 
-// Volumes are linear factors from 0.0 to 1.0.
+// Volumes are linear amplitude factors: 0.0 is silent and 1.0 the
+// application's full level; a sound server that amplifies a stream reports
+// more than 1.0, and such a level is set back as it was read.
 bool get_master_volume(VolumeControl* volume, float* level);
+// Sends the level on its way without waiting for the platform's answer.
 void set_master_volume(VolumeControl* volume, float level);
+// Waits, within the platform's deadline, until every volume set and memory
+// write made so far has been applied. False when that cannot be confirmed:
+// the platform went away or did not answer in time.
+bool confirm_volume_changes();
+
+// What the platform remembers of an application's volume for its future
+// sessions, apart from any live session (PulseAudio's and WirePlumber's
+// stream memory): the name it is kept under and the session's own channel
+// levels. A platform without such a memory (Windows) never gives one.
+constexpr int kMaxMemoryKey = 256;  // bytes of UTF-8 and a terminator
+constexpr int kMaxChannels = 32;
+struct VolumeMemory {
+    char key[kMaxMemoryKey];
+    bool muted;
+    int channels;
+    uint8_t positions[kMaxChannels];  // the platform's channel positions
+    float levels[kMaxChannels];       // linear factor of each channel
+};
+// The memory this session's volume is kept under, with its levels now;
+// false when the platform keeps none for it.
+bool session_volume_memory(VolumeControl* volume, VolumeMemory* memory);
+// Puts the memory back as given, for the application's next sessions and
+// its live ones under the same name. Sent without waiting: see
+// confirm_volume_changes.
+void write_volume_memory(const VolumeMemory& memory);
 
 void release(DeviceEnumerator* object);
 void release(EndpointCollection* object);
@@ -75,10 +106,36 @@ void close_process_snapshot(ProcessSnapshot* snapshot);
 
 // Kernel services.
 uint32_t own_process_id();
+// Waits; work the platform has in flight (volume sets on their way to a
+// sound server) goes on meanwhile.
 void sleep_ms(unsigned milliseconds);
+// A clock that only moves forward, in milliseconds from an arbitrary start.
+uint64_t monotonic_ms();
 // True once the user asked the program to stop (a signal, say): the command
 // loop then treats its input as ended, so what is ducked gets restored.
 bool input_interrupted();
+
+// The keeper: a second process of this program, started before the first
+// volume is lowered, that is told every change of the saved volumes over a
+// pipe it alone reads, and restores them if this process ends without
+// doing so. It has none of our standard handles, a session or console of
+// its own, and no audio connection until it restores.
+//
+// In this process: start it (false: none could be started); give it one
+// record, a line without its line feed, never waiting (false: not
+// delivered, the keeper being gone or behind); end it before it can act on
+// what it holds (a keeper that missed a record); or, as the program ends,
+// let it go: our end of its pipe closes, and it restores whatever it still
+// holds, or exits at once holding nothing.
+bool start_keeper();
+bool tell_keeper(const char* record);
+void stop_keeper();
+void release_keeper();
+// In the keeper: true when this process was started as one, with a working
+// pipe (a marker on the command line without the pipe runs the normal
+// program); then each record in turn, false once the pipe has ended.
+bool started_as_keeper(int argc, char** argv);
+bool read_keeper_record(char* record, int capacity);
 
 // Text services. Conversions take NUL-terminated input, replace invalid
 // input and lone surrogates with U+FFFD, and return the units (bytes)

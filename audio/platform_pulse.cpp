@@ -5,15 +5,18 @@
 // amplitude factor over the stream's loudest channel, set so that the
 // stream's channel balance is kept.
 //
-// Every call is synchronous: start an operation, run the main loop until it
-// is done (or a deadline passes), unref it. The server is asked once per
+// Every question is synchronous: start an operation, run the main loop until
+// it is done (or a deadline passes), unref it. The server is asked once per
 // rebuild for its sinks and sink inputs; the handles point into that copy.
+// Volume sets and memory writes are sent without waiting; the main loop
+// carries them to the server while we sleep, and confirm_volume_changes
+// waits for the last answers.
 #include "audio_platform.h"
+#include "decimal.h"
+#include "diagnostics.h"
 #include "linux_system.h"
+#include "pulse_library.h"
 
-#include <pulse/pulseaudio.h>
-
-#include <cstdlib>
 #include <cstring>
 #include <ctime>
 
@@ -22,7 +25,11 @@ namespace {
 constexpr int kMaxSinks = 64;
 constexpr int kMaxSinkInputs = 1024;
 constexpr int kMaxBalances = 256;
-constexpr long long kDeadlineMs = 2000;  // a server that hangs must not hang us
+constexpr long long kDeadlineUs = 2000 * 1000;  // a server that hangs must not hang us
+
+// Where each sink input's volume is remembered for the application's next
+// streams; both PulseAudio and PipeWire's pulse server set it.
+constexpr char kMemoryKeyProperty[] = "module-stream-restore.id";
 
 struct SinkRecord {
     uint32_t index;
@@ -33,8 +40,11 @@ struct SinkInputRecord {
     uint32_t sink;
     uint32_t pid;  // 0 when the stream does not tell
     pa_cvolume volume;
+    pa_channel_map map;
     bool has_volume;
     bool writable;
+    bool muted;
+    char memory_key[kMaxMemoryKey];  // empty when the server keeps none
 };
 
 // The shape of a stream's channel volumes, remembered while it is not all
@@ -55,87 +65,127 @@ struct Pulse {
     int balance_count;
     int next_balance;
     bool list_failed;
+    int changes_in_flight;  // volume sets and memory writes not yet answered
+    bool changes_lost;      // some could not be sent, or their answers never came
 };
 Pulse g_pulse;
 
-long long now_ms()
+long long now_us()
 {
     timespec now;
     clock_gettime(CLOCK_MONOTONIC, &now);
-    return static_cast<long long>(now.tv_sec) * 1000 + now.tv_nsec / 1000000;
+    return static_cast<long long>(now.tv_sec) * 1000000 + now.tv_nsec / 1000;
 }
 
 // Runs the main loop once, waiting no later than the deadline.
 bool iterate_until(long long deadline)
 {
-    const long long left = deadline - now_ms();
+    const long long left = deadline - now_us();
     if (left <= 0)
         return false;
-    return pa_mainloop_prepare(g_pulse.mainloop, static_cast<int>(left * 1000)) >= 0 &&
-           pa_mainloop_poll(g_pulse.mainloop) >= 0 && pa_mainloop_dispatch(g_pulse.mainloop) >= 0;
+    return pulse.pa_mainloop_prepare(g_pulse.mainloop, static_cast<int>(left)) >= 0 &&
+           pulse.pa_mainloop_poll(g_pulse.mainloop) >= 0 &&
+           pulse.pa_mainloop_dispatch(g_pulse.mainloop) >= 0;
+}
+
+// Dispatches whatever has arrived, without waiting.
+void iterate_pending()
+{
+    while (pulse.pa_mainloop_iterate(g_pulse.mainloop, 0, nullptr) > 0) {
+    }
+}
+
+const char* last_error()
+{
+    return g_pulse.context ? pulse.pa_strerror(pulse.pa_context_errno(g_pulse.context))
+                           : "no connection";
 }
 
 void disconnect()
 {
     if (g_pulse.context) {
-        pa_context_disconnect(g_pulse.context);
-        pa_context_unref(g_pulse.context);
+        pulse.pa_context_disconnect(g_pulse.context);
+        pulse.pa_context_unref(g_pulse.context);
         g_pulse.context = nullptr;
     }
+    // Answers still due will never come.
+    if (g_pulse.changes_in_flight > 0)
+        g_pulse.changes_lost = true;
+    g_pulse.changes_in_flight = 0;
 }
 
 // Waits for an operation; a cancelled one (the server went away) or one
 // past the deadline is a failure.
-bool wait_for(pa_operation* operation)
+bool wait_for(pa_operation* operation, const char* what)
 {
-    if (!operation)
+    if (!operation) {
+        diagnose("%s failed: %s", what, last_error());
         return false;
-    const long long deadline = now_ms() + kDeadlineMs;
+    }
+    const long long deadline = now_us() + kDeadlineUs;
     bool in_time = true;
-    while (pa_operation_get_state(operation) == PA_OPERATION_RUNNING) {
+    while (pulse.pa_operation_get_state(operation) == PA_OPERATION_RUNNING) {
         in_time = iterate_until(deadline);
         if (!in_time) {
-            pa_operation_cancel(operation);
+            pulse.pa_operation_cancel(operation);
             break;
         }
     }
-    const bool done = pa_operation_get_state(operation) == PA_OPERATION_DONE;
-    pa_operation_unref(operation);
-    if (!in_time)
+    const bool done = pulse.pa_operation_get_state(operation) == PA_OPERATION_DONE;
+    pulse.pa_operation_unref(operation);
+    if (!in_time) {
+        diagnose("%s failed: no answer within %lld ms; connection dropped", what,
+                 kDeadlineUs / 1000);
         disconnect();  // the next command starts afresh
+    } else if (!done) {
+        diagnose("%s failed: %s", what, last_error());
+    }
     return done;
 }
 
 bool context_ready()
 {
-    return g_pulse.context && pa_context_get_state(g_pulse.context) == PA_CONTEXT_READY;
+    return g_pulse.context && pulse.pa_context_get_state(g_pulse.context) == PA_CONTEXT_READY;
 }
 
 // Connects when there is no working connection. A server that is not running
 // is no error: the table is then empty, and a later command tries again.
 bool ensure_connected()
 {
-    if (!g_pulse.mainloop)
-        return false;
-    // Let the loop notice a server that went away since the last command.
-    while (g_pulse.context && pa_mainloop_iterate(g_pulse.mainloop, 0, nullptr) > 0) {
+    if (!g_pulse.mainloop) {
+        if (!load_pulse_library())
+            return false;
+        g_pulse.mainloop = pulse.pa_mainloop_new();
+        if (!g_pulse.mainloop)
+            return false;
     }
-    if (context_ready())
-        return true;
+    // Let the loop notice a server that went away since the last command.
+    if (g_pulse.context) {
+        iterate_pending();
+        if (context_ready())
+            return true;
+        diagnose("connection to the sound server lost: %s", last_error());
+    }
     disconnect();
-    g_pulse.context = pa_context_new(pa_mainloop_get_api(g_pulse.mainloop), "appduck");
+    g_pulse.context = pulse.pa_context_new(pulse.pa_mainloop_get_api(g_pulse.mainloop), "appduck");
     if (!g_pulse.context)
         return false;
-    if (pa_context_connect(g_pulse.context, nullptr, PA_CONTEXT_NOAUTOSPAWN, nullptr) < 0) {
+    if (pulse.pa_context_connect(g_pulse.context, nullptr, PA_CONTEXT_NOAUTOSPAWN, nullptr) < 0) {
+        diagnose("connecting to the sound server failed: %s", last_error());
         disconnect();
         return false;
     }
-    const long long deadline = now_ms() + kDeadlineMs;
+    const long long deadline = now_us() + kDeadlineUs;
     for (;;) {
-        const pa_context_state_t state = pa_context_get_state(g_pulse.context);
-        if (state == PA_CONTEXT_READY)
+        const pa_context_state_t state = pulse.pa_context_get_state(g_pulse.context);
+        if (state == PA_CONTEXT_READY) {
+            const char* server = pulse.pa_context_get_server(g_pulse.context);
+            diagnose("connected to the sound server at %s", server ? server : "(unknown)");
             return true;
+        }
         if (!PA_CONTEXT_IS_GOOD(state) || !iterate_until(deadline)) {
+            diagnose("connecting to the sound server failed: %s",
+                     PA_CONTEXT_IS_GOOD(state) ? "no answer in time" : last_error());
             disconnect();
             return false;
         }
@@ -146,6 +196,8 @@ void on_sink(pa_context*, const pa_sink_info* info, int eol, void*)
 {
     if (eol < 0)
         g_pulse.list_failed = true;
+    if (eol == 0 && info && g_pulse.sink_count == kMaxSinks)
+        diagnose("more than %d sinks: sink %u left out", kMaxSinks, info->index);
     if (eol != 0 || !info || g_pulse.sink_count == kMaxSinks)
         return;
     g_pulse.sinks[g_pulse.sink_count++].index = info->index;
@@ -153,20 +205,19 @@ void on_sink(pa_context*, const pa_sink_info* info, int eol, void*)
 
 uint32_t process_id_of(const pa_proplist* properties)
 {
-    const char* text = pa_proplist_gets(properties, PA_PROP_APPLICATION_PROCESS_ID);
-    if (!text)
+    const char* text = pulse.pa_proplist_gets(properties, PA_PROP_APPLICATION_PROCESS_ID);
+    uint32_t pid = 0;
+    if (!text || !parse_uint32(text, &pid))
         return 0;
-    char* end = nullptr;
-    const unsigned long value = std::strtoul(text, &end, 10);
-    if (end == text || *end || value > 0xFFFFFFFFul)
-        return 0;
-    return static_cast<uint32_t>(value);
+    return pid;
 }
 
 void on_sink_input(pa_context*, const pa_sink_input_info* info, int eol, void*)
 {
     if (eol < 0)
         g_pulse.list_failed = true;
+    if (eol == 0 && info && g_pulse.input_count == kMaxSinkInputs)
+        diagnose("more than %d sink inputs: sink input %u left out", kMaxSinkInputs, info->index);
     if (eol != 0 || !info || g_pulse.input_count == kMaxSinkInputs)
         return;
     // Kept in index order, whatever order the server answers in.
@@ -175,8 +226,45 @@ void on_sink_input(pa_context*, const pa_sink_input_info* info, int eol, void*)
         g_pulse.inputs[at] = g_pulse.inputs[at - 1];
         --at;
     }
-    g_pulse.inputs[at] = {info->index, info->sink, process_id_of(info->proplist),
-                          info->volume, info->has_volume != 0, info->volume_writable != 0};
+    SinkInputRecord& input = g_pulse.inputs[at];
+    input.index = info->index;
+    input.sink = info->sink;
+    input.pid = process_id_of(info->proplist);
+    input.volume = info->volume;
+    input.map = info->channel_map;
+    input.has_volume = info->has_volume != 0;
+    input.writable = info->volume_writable != 0;
+    input.muted = info->mute != 0;
+    input.memory_key[0] = 0;
+    const char* key = pulse.pa_proplist_gets(info->proplist, kMemoryKeyProperty);
+    if (key && std::strlen(key) < sizeof input.memory_key)
+        std::memcpy(input.memory_key, key, std::strlen(key) + 1);
+}
+
+// A volume set or memory write has been answered, yes or no: either way the
+// server has seen it (a stream that ended meanwhile answers no).
+void on_change_answered(pa_context*, int success, void*)
+{
+    if (!success)
+        diagnose("the sound server refused a change: %s", last_error());
+    if (g_pulse.changes_in_flight > 0)
+        --g_pulse.changes_in_flight;
+}
+
+// Counts an operation sent without waiting; a change that could not even be
+// sent is lost.
+void track_change(pa_operation* operation, const char* what)
+{
+    if (!operation) {
+        diagnose("%s failed: %s", what, last_error());
+        g_pulse.changes_lost = true;
+        return;
+    }
+    ++g_pulse.changes_in_flight;
+    pulse.pa_operation_unref(operation);
+    // Whatever is ready to go out or come in is handled now, not at the
+    // next sleep.
+    iterate_pending();
 }
 
 Balance* balance_of(uint32_t index)
@@ -190,7 +278,7 @@ Balance* balance_of(uint32_t index)
 
 void remember_balance(const SinkInputRecord& input)
 {
-    if (pa_cvolume_max(&input.volume) == PA_VOLUME_MUTED)
+    if (pulse.pa_cvolume_max(&input.volume) == PA_VOLUME_MUTED)
         return;
     Balance* balance = balance_of(input.index);
     if (!balance) {
@@ -227,25 +315,32 @@ Record* record(Handle* handle)
 
 }  // namespace
 
+void serve_sound_server(long long until_us)
+{
+    if (!g_pulse.context)
+        return;
+    while (iterate_until(until_us)) {
+    }
+}
+
 // On Linux there is no object runtime to join: this is the platform's start.
 // The sound server is first asked at the first command.
 void join_object_runtime()
 {
-    install_stop_signals();
-    g_pulse.mainloop = pa_mainloop_new();
+    if (!running_as_keeper())
+        install_stop_signals();
 }
 
 void leave_object_runtime()
 {
     // Volume sets not yet answered must reach the server before we go.
-    const long long deadline = now_ms() + kDeadlineMs;
-    while (context_ready() && pa_context_is_pending(g_pulse.context) && iterate_until(deadline)) {
-    }
+    confirm_volume_changes();
     disconnect();
     if (g_pulse.mainloop) {
-        pa_mainloop_free(g_pulse.mainloop);
+        pulse.pa_mainloop_free(g_pulse.mainloop);
         g_pulse.mainloop = nullptr;
     }
+    unload_pulse_library();
 }
 
 DeviceEnumerator* create_device_enumerator()
@@ -262,12 +357,14 @@ EndpointCollection* active_playback_endpoints(DeviceEnumerator*)
     g_pulse.input_count = 0;
     g_pulse.list_failed = false;
     // Both questions go out at once: one round trip to the server, not two.
-    pa_operation* sinks = pa_context_get_sink_info_list(g_pulse.context, on_sink, nullptr);
+    pa_operation* sinks = pulse.pa_context_get_sink_info_list(g_pulse.context, on_sink, nullptr);
     pa_operation* inputs =
-        pa_context_get_sink_input_info_list(g_pulse.context, on_sink_input, nullptr);
-    const bool sinks_listed = wait_for(sinks);
-    const bool inputs_listed = wait_for(inputs);
+        pulse.pa_context_get_sink_input_info_list(g_pulse.context, on_sink_input, nullptr);
+    const bool sinks_listed = wait_for(sinks, "listing the sinks");
+    const bool inputs_listed = wait_for(inputs, "listing the sink inputs");
     if (!sinks_listed || !inputs_listed || g_pulse.list_failed) {
+        if (sinks_listed && inputs_listed)
+            diagnose("listing the sinks and sink inputs failed: %s", last_error());
         g_pulse.sink_count = 0;
         g_pulse.input_count = 0;
         return nullptr;
@@ -336,33 +433,104 @@ VolumeControl* query_volume_control(SessionControl* control)
 bool get_master_volume(VolumeControl* volume, float* level)
 {
     const SinkInputRecord* input = record<SinkInputRecord>(volume);
-    if (!pa_cvolume_valid(&input->volume))
+    if (!pulse.pa_cvolume_valid(&input->volume))
         return false;
-    *level = static_cast<float>(pa_sw_volume_to_linear(pa_cvolume_max(&input->volume)));
+    *level = static_cast<float>(pulse.pa_sw_volume_to_linear(pulse.pa_cvolume_max(&input->volume)));
     return true;
 }
 
 void set_master_volume(VolumeControl* volume, float level)
 {
     SinkInputRecord* input = record<SinkInputRecord>(volume);
-    if (!context_ready())
+    if (!context_ready()) {
+        diagnose("setting a stream's volume failed: %s", last_error());
+        g_pulse.changes_lost = true;
         return;
+    }
     const Balance* balance = balance_of(input->index);
     pa_cvolume target = balance ? balance->shape : input->volume;
     if (target.channels != input->volume.channels)
         target = input->volume;
-    pa_cvolume_scale(&target, pa_sw_volume_from_linear(level));
-    pa_operation* operation =
-        pa_context_set_sink_input_volume(g_pulse.context, input->index, &target, nullptr, nullptr);
-    if (!operation)
-        return;
-    // Not waited for: the request goes out now and the server's answer is
-    // read later, so a ramp step costs no round trip on top of its sleep.
-    // Nobody tests the result of a volume set.
-    pa_operation_unref(operation);
+    pulse.pa_cvolume_scale(&target, pulse.pa_sw_volume_from_linear(level));
+    track_change(pulse.pa_context_set_sink_input_volume(g_pulse.context, input->index, &target,
+                                                        on_change_answered, nullptr),
+                 "setting a stream's volume");
     input->volume = target;
-    while (pa_mainloop_iterate(g_pulse.mainloop, 0, nullptr) > 0) {
+}
+
+bool confirm_volume_changes()
+{
+    if (g_pulse.changes_in_flight > 0 && context_ready()) {
+        const long long deadline = now_us() + kDeadlineUs;
+        while (g_pulse.changes_in_flight > 0 && context_ready() && iterate_until(deadline)) {
+        }
     }
+    // A server that did not answer in time is dropped: the next command
+    // connects afresh rather than wait behind what is stuck.
+    if (g_pulse.changes_in_flight > 0) {
+        diagnose("%d volume changes not confirmed: %s", g_pulse.changes_in_flight,
+                 context_ready() ? "no answer in time" : last_error());
+        disconnect();
+    }
+    const bool confirmed = !g_pulse.changes_lost;
+    g_pulse.changes_lost = false;
+    return confirmed;
+}
+
+bool session_volume_memory(VolumeControl* volume, VolumeMemory* memory)
+{
+    const SinkInputRecord* input = record<SinkInputRecord>(volume);
+    const int channels = input->volume.channels;
+    if (!input->memory_key[0] || channels < 1 || channels > kMaxChannels ||
+        input->map.channels != channels)
+        return false;
+    std::memcpy(memory->key, input->memory_key, sizeof memory->key);
+    memory->muted = input->muted;
+    memory->channels = channels;
+    for (int i = 0; i < channels; ++i) {
+        if (input->map.map[i] < 0 || input->map.map[i] > 255)
+            return false;
+        memory->positions[i] = static_cast<uint8_t>(input->map.map[i]);
+        memory->levels[i] = static_cast<float>(pulse.pa_sw_volume_to_linear(input->volume.values[i]));
+    }
+    return true;
+}
+
+void write_volume_memory(const VolumeMemory& memory)
+{
+    if (!context_ready()) {
+        diagnose("writing the stream memory %s failed: %s", memory.key, last_error());
+        g_pulse.changes_lost = true;
+        return;
+    }
+    // WirePlumber takes a written memory only when it differs from the last
+    // one written, while it also follows stream volumes by itself: the same
+    // level written after an earlier restore would be lost. So each write
+    // is two entries under the name, a level a quarter away and then the
+    // real one; the server applies them in order, in one answer.
+    pa_ext_stream_restore_info entries[2]{};
+    for (pa_ext_stream_restore_info& entry : entries) {
+        entry.name = memory.key;
+        entry.channel_map.channels = static_cast<uint8_t>(memory.channels);
+        entry.volume.channels = static_cast<uint8_t>(memory.channels);
+        entry.device = nullptr;
+        entry.mute = memory.muted ? 1 : 0;
+    }
+    for (int i = 0; i < memory.channels; ++i) {
+        const float level = memory.levels[i];
+        const float away = level >= 0.5f ? level - 0.25f : level + 0.25f;
+        for (pa_ext_stream_restore_info& entry : entries)
+            entry.channel_map.map[i] = static_cast<pa_channel_position_t>(memory.positions[i]);
+        entries[0].volume.values[i] = pulse.pa_sw_volume_from_linear(away);
+        entries[1].volume.values[i] = pulse.pa_sw_volume_from_linear(level);
+    }
+    if (!pulse.pa_channel_map_valid(&entries[1].channel_map))
+        return;
+    // Replaced, and applied at once to live streams under the same name; a
+    // server without a stream memory answers no, which is an answer too.
+    track_change(pulse.pa_ext_stream_restore_write(g_pulse.context, PA_UPDATE_REPLACE, entries, 2,
+                                                   1, on_change_answered, nullptr),
+                 "writing a stream memory");
 }
 
 // Handles are views into this file's copy of the server's lists, which lives

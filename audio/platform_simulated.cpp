@@ -4,6 +4,7 @@
 #include "platform_simulated.h"
 
 #include <cassert>
+#include <cstdio>
 #include <cstring>
 
 namespace {
@@ -34,6 +35,7 @@ struct WorldSession {
     uint32_t pid;
     float volume;
     bool ended;
+    char memory_key[kMaxMemoryKey];  // empty: no memory
 };
 
 struct WorldProcess {
@@ -79,6 +81,11 @@ struct World {
     int joins;
     int leaves;
     int calls_after_leave;
+    char memory_writes[1 << 14];
+    char keeper_transcript[1 << 16];
+    const char* keeper_feed;
+    int keepers_running;
+    int keeper_tells;
 };
 
 World g_world;
@@ -164,6 +171,18 @@ int session_of_endpoint(int endpoint, unsigned index)
             return id;
     }
     return -1;
+}
+
+// Appends text and a separator to a fixed log, dropping what does not fit.
+void log_text(char* log, size_t capacity, const char* text, char separator)
+{
+    const size_t used = std::strlen(log);
+    const size_t length = std::strlen(text);
+    if (used + length + 2 > capacity)
+        return;
+    std::memcpy(log + used, text, length);
+    log[used + length] = separator;
+    log[used + length + 1] = 0;
 }
 
 // Moves the walk to the next live process; cursor - 1 is where it stands.
@@ -307,7 +326,36 @@ void set_master_volume(VolumeControl* volume, float level)
     if (accepted)
         g_world.sessions[id].volume = level;
     if (g_world.volume_log_total < kMaxVolumeLog)
-        g_world.volume_log[g_world.volume_log_total++] = {id, level, g_world.clock_ms, accepted};
+        g_world.volume_log[g_world.volume_log_total++] = {
+            id, level, g_world.clock_ms, accepted,
+            static_cast<int>(std::strlen(g_world.keeper_transcript))};
+}
+
+bool confirm_volume_changes()
+{
+    return !fails(SimOp::kConfirmChanges);
+}
+
+bool session_volume_memory(VolumeControl* volume, VolumeMemory* memory)
+{
+    const WorldSession& session = g_world.sessions[object_of(volume, Kind::kVolume).target];
+    note_call();
+    if (!session.memory_key[0])
+        return false;
+    *memory = {};
+    std::memcpy(memory->key, session.memory_key, sizeof memory->key);
+    memory->channels = 1;
+    memory->levels[0] = session.volume;
+    return true;
+}
+
+void write_volume_memory(const VolumeMemory& memory)
+{
+    note_call();
+    char entry[kMaxMemoryKey + 32];
+    std::snprintf(entry, sizeof entry, "%s=%.2f", memory.key,
+                  static_cast<double>(memory.levels[0]));
+    log_text(g_world.memory_writes, sizeof g_world.memory_writes, entry, ' ');
 }
 
 void release(DeviceEnumerator* object) { drop(object, Kind::kEnumerator); }
@@ -368,6 +416,63 @@ bool input_interrupted()
     return g_world.interrupted;
 }
 
+uint64_t monotonic_ms()
+{
+    return g_world.clock_ms;
+}
+
+bool start_keeper()
+{
+    if (fails(SimOp::kStartKeeper))
+        return false;
+    ++g_world.keepers_running;
+    log_text(g_world.keeper_transcript, sizeof g_world.keeper_transcript, "start", '\n');
+    return true;
+}
+
+bool tell_keeper(const char* record)
+{
+    assert(g_world.keepers_running > 0);
+    if (fails(SimOp::kTellKeeper, g_world.keeper_tells++))
+        return false;
+    log_text(g_world.keeper_transcript, sizeof g_world.keeper_transcript, record, '\n');
+    return true;
+}
+
+void stop_keeper()
+{
+    assert(g_world.keepers_running > 0);
+    --g_world.keepers_running;
+    log_text(g_world.keeper_transcript, sizeof g_world.keeper_transcript, "stop", '\n');
+}
+
+void release_keeper()
+{
+    assert(g_world.keepers_running > 0);
+    --g_world.keepers_running;
+    log_text(g_world.keeper_transcript, sizeof g_world.keeper_transcript, "release", '\n');
+}
+
+bool started_as_keeper(int, char**)
+{
+    return false;
+}
+
+bool read_keeper_record(char* record, int capacity)
+{
+    const char* feed = g_world.keeper_feed;
+    if (!feed || !*feed)
+        return false;
+    int length = 0;
+    while (feed[length] && feed[length] != '\n')
+        ++length;
+    assert(length < capacity);
+    std::memcpy(record, feed, static_cast<size_t>(length));
+    record[length] = 0;
+    g_world.keeper_feed = feed[length] ? feed + length + 1 : feed + length;
+    return true;
+}
+
 // ---- test controls -----------------------------------------------------
 
 void sim_reset()
@@ -388,7 +493,7 @@ int sim_add_session(int endpoint, uint32_t pid, float volume)
 {
     assert(endpoint >= 0 && endpoint < g_world.endpoints);
     assert(g_world.session_total < kMaxWorldSessions);
-    g_world.sessions[g_world.session_total] = {endpoint, pid, volume, false};
+    g_world.sessions[g_world.session_total] = {endpoint, pid, volume, false, ""};
     return g_world.session_total++;
 }
 
@@ -442,6 +547,26 @@ void sim_fail(SimOp op, int target)
     assert(g_world.failure_total < kMaxFailures);
     g_world.failures[g_world.failure_total++] = {op, target};
 }
+
+void sim_heal(SimOp op)
+{
+    int kept = 0;
+    for (int i = 0; i < g_world.failure_total; ++i) {
+        if (g_world.failures[i].op != op)
+            g_world.failures[kept++] = g_world.failures[i];
+    }
+    g_world.failure_total = kept;
+}
+
+void sim_set_session_memory(int session, const char* key)
+{
+    std::snprintf(g_world.sessions[session].memory_key, kMaxMemoryKey, "%s", key);
+}
+
+const char* sim_memory_writes() { return g_world.memory_writes; }
+const char* sim_keeper_transcript() { return g_world.keeper_transcript; }
+void sim_feed_keeper(const char* records) { g_world.keeper_feed = records; }
+int sim_keepers_running() { return g_world.keepers_running; }
 
 float sim_session_volume(int session)
 {

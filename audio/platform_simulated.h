@@ -23,6 +23,9 @@ enum class SimOp {
     kGetVolume,          // target: session id
     kSetVolume,          // target: session id
     kProcessSnapshot,
+    kConfirmChanges,     // the platform does not confirm what was sent
+    kStartKeeper,
+    kTellKeeper,         // target: the tell's number, counting from 0
     kOpCount
 };
 
@@ -34,6 +37,7 @@ struct SimVolumeSet {
     float level;
     uint64_t at_ms;  // virtual clock when it was set
     bool accepted;   // like Windows, levels outside 0.0..1.0 are refused
+    int keeper_told;  // length of the keeper's transcript at that moment
 };
 
 // An empty world: no endpoints, sessions or processes, clock at 0, no
@@ -54,8 +58,16 @@ void sim_interrupt();
 // rebuild that creates the nth device enumerator (counting from 1).
 void sim_before_enumeration(int nth, void (*action)());
 
-// Makes op fail from now on, for one target or for all.
+// Makes op fail from now on, for one target or for all; sim_heal ends every
+// failure of op (a server that comes back).
 void sim_fail(SimOp op, int target = kSimAnyTarget);
+void sim_heal(SimOp op);
+
+// The session's volume is remembered by the platform under this name (one
+// channel, its current volume); without one, the session has no memory.
+void sim_set_session_memory(int session, const char* key);
+// Every memory written back, in order: "key=level" separated by spaces.
+const char* sim_memory_writes();
 
 float sim_session_volume(int session);
 void sim_set_session_volume(int session, float volume);  // as if the user moved it
@@ -63,6 +75,13 @@ void sim_set_session_volume(int session, float volume);  // as if the user moved
 int sim_volume_set_count();
 const SimVolumeSet& sim_volume_set(int index);
 void sim_clear_volume_log();
+
+// The keeper: every start, record told, stop and release, one per line
+// ("start", the record, "stop", "release"); and the records a keeper process reads, given as
+// lines of text (the pipe ends after the last).
+const char* sim_keeper_transcript();
+void sim_feed_keeper(const char* records);
+int sim_keepers_running();
 
 uint64_t sim_clock_ms();
 int sim_sleep_count();

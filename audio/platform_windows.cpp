@@ -151,6 +151,22 @@ void set_master_volume(VolumeControl* volume, float level)
     com<ISimpleAudioVolume>(volume)->SetMasterVolume(level, nullptr);
 }
 
+// Windows applies a session volume within SetMasterVolume: nothing is in
+// flight afterwards.
+bool confirm_volume_changes()
+{
+    return true;
+}
+
+// Windows keeps each application's session volume by itself; there is no
+// separate memory to read or write.
+bool session_volume_memory(VolumeControl*, VolumeMemory*)
+{
+    return false;
+}
+
+void write_volume_memory(const VolumeMemory&) {}
+
 void release(DeviceEnumerator* object) { com<IMMDeviceEnumerator>(object)->Release(); }
 void release(EndpointCollection* object) { com<IMMDeviceCollection>(object)->Release(); }
 void release(Endpoint* object) { com<IMMDevice>(object)->Release(); }
@@ -216,6 +232,11 @@ uint32_t own_process_id()
 void sleep_ms(unsigned milliseconds)
 {
     Sleep(milliseconds);
+}
+
+uint64_t monotonic_ms()
+{
+    return GetTickCount64();
 }
 
 bool input_interrupted()

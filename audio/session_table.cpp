@@ -85,13 +85,14 @@ void release_sessions()
     g_count = 0;
 }
 
-void enumerate_sessions()
+bool enumerate_sessions()
 {
     release_sessions();
     DeviceEnumerator* enumerator = create_device_enumerator();
     if (!enumerator)
-        return;
+        return false;
     EndpointCollection* endpoints = active_playback_endpoints(enumerator);
+    const bool answered = endpoints != nullptr;
     if (endpoints) {
         const unsigned count = endpoint_count(endpoints);
         const uint32_t own_pid = own_process_id();
@@ -107,6 +108,7 @@ void enumerate_sessions()
         release(endpoints);
     }
     release(enumerator);
+    return answered;
 }
 
 int session_count()

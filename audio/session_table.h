@@ -13,7 +13,9 @@ struct SessionEntry {
     float volume;                   // master volume read during the rebuild
 };
 
-void enumerate_sessions();
+// False when the platform could not be asked (no enumerator or endpoint
+// collection): the table is then empty, but nothing is known to have ended.
+bool enumerate_sessions();
 void release_sessions();
 
 int session_count();

@@ -1,5 +1,5 @@
-// Kernel services on Linux: our process id, a real sleep, and the signals
-// that end the input.
+// Kernel services on Linux: our process id, the clock, a sleep that keeps
+// the sound server's connection running, and the signals that end the input.
 #include "audio_platform.h"
 #include "linux_system.h"
 
@@ -34,6 +34,7 @@ void install_stop_signals()
     sigemptyset(&action.sa_mask);
     action.sa_flags = 0;
     sigaction(SIGINT, &action, nullptr);
+    sigaction(SIGQUIT, &action, nullptr);
     sigaction(SIGTERM, &action, nullptr);
     sigaction(SIGHUP, &action, nullptr);
     signal(SIGPIPE, SIG_IGN);
@@ -49,11 +50,30 @@ uint32_t own_process_id()
     return static_cast<uint32_t>(getpid());
 }
 
+namespace {
+
+long long clock_us()
+{
+    timespec now;
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    return static_cast<long long>(now.tv_sec) * 1000000 + now.tv_nsec / 1000;
+}
+
+}  // namespace
+
+uint64_t monotonic_ms()
+{
+    return static_cast<uint64_t>(clock_us() / 1000);
+}
+
 void sleep_ms(unsigned milliseconds)
 {
-    // A stop signal must not cut a ramp short: sleep out the rest.
-    timespec left = {static_cast<time_t>(milliseconds / 1000),
-                     static_cast<long>(milliseconds % 1000) * 1000000L};
-    while (nanosleep(&left, &left) != 0 && errno == EINTR) {
+    const long long until = clock_us() + static_cast<long long>(milliseconds) * 1000;
+    serve_sound_server(until);
+    // Without a connection to run, or once it fails, a plain sleep; a stop
+    // signal must not cut a ramp short, so the rest is slept out.
+    for (long long left = until - clock_us(); left > 0; left = until - clock_us()) {
+        timespec wait = {static_cast<time_t>(left / 1000000), static_cast<long>(left % 1000000) * 1000};
+        nanosleep(&wait, nullptr);
     }
 }

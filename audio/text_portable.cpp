@@ -118,10 +118,16 @@ bool put_utf8(char32_t code, char* out, int capacity, int& used)
 }
 
 // glibc's C.UTF-8 knows the case of every letter; a locale object of our own
-// leaves the process's locale, which we never set, alone.
+// leaves the process's locale, which we never set, alone. Made on first use
+// by the one thread (a guarded static would pull in the C++ runtime for it).
 locale_t unicode_locale()
 {
-    static locale_t locale = newlocale(LC_CTYPE_MASK, "C.UTF-8", static_cast<locale_t>(0));
+    static bool made = false;
+    static locale_t locale = static_cast<locale_t>(0);
+    if (!made) {
+        locale = newlocale(LC_CTYPE_MASK, "C.UTF-8", static_cast<locale_t>(0));
+        made = true;
+    }
     return locale;
 }
 

@@ -5,7 +5,7 @@
 #include <algorithm>
 #include <cassert>
 
-void fade_volumes(const float* from, const float* to, int count)
+bool fade_volumes(const float* from, const float* to, int count)
 {
     assert(count >= 0 && count <= session_count());
     for (int step = 1; step <= kFadeSteps; ++step) {
@@ -25,4 +25,7 @@ void fade_volumes(const float* from, const float* to, int count)
         }
         sleep_ms(kFadeStepMs);
     }
+    // One wait after the last step, not one per step: the steps stay 30 ms
+    // apart, and a reply still means the platform has every level.
+    return confirm_volume_changes();
 }

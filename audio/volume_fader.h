@@ -4,7 +4,10 @@
 
 constexpr int kFadeSteps = 10;
 constexpr unsigned kFadeStepMs = 30;
+// A whole ramp's time, the same whether or not anything moves.
+constexpr unsigned kFadeMs = kFadeSteps * kFadeStepMs;
 
 // from[k] < 0 (or NaN) leaves entry k alone; to[k] is read only otherwise.
-// Blocks for all ten steps, even when nothing is ramped.
-void fade_volumes(const float* from, const float* to, int count);
+// Blocks for all ten steps, even when nothing is ramped, then until the
+// platform has applied every set. False when that could not be confirmed.
+bool fade_volumes(const float* from, const float* to, int count);

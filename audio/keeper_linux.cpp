@@ -1,0 +1,208 @@
+// The keeper on Linux: this same executable (/proc/self/exe), spawned with
+// posix_spawn rather than forked, since a fork after libpulse has connected
+// would share its socket and state. It gets /dev/null for its standard
+// descriptors, the read end of a pipe as descriptor 3 and nothing else, a
+// session of its own (a signal to the controller's process group does not
+// reach it), and "--keeper" as its argument.
+#include "audio_platform.h"
+#include "linux_system.h"
+
+#include <cerrno>
+#include <csignal>
+#include <cstring>
+#include <fcntl.h>
+#include <spawn.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+extern char** environ;
+
+namespace {
+
+constexpr int kKeeperDescriptor = 3;
+constexpr char kKeeperMarker[] = "--keeper";
+// Room for every record of full tables, so a write never finds the pipe
+// full while the keeper is alive and reading.
+constexpr int kPipeBytes = 1 << 18;
+
+pid_t g_keeper = -1;
+int g_to_keeper = -1;
+bool g_is_keeper = false;
+
+// The keeper's side: records are read through this buffer.
+struct Incoming {
+    char bytes[8192];
+    int start;
+    int end;
+    bool skipping;  // inside a line too long for the buffer
+};
+Incoming g_incoming;
+
+bool spawn_keeper(int read_end, pid_t* pid)
+{
+    posix_spawn_file_actions_t actions;
+    posix_spawnattr_t attributes;
+    if (posix_spawn_file_actions_init(&actions) != 0)
+        return false;
+    if (posix_spawnattr_init(&attributes) != 0) {
+        posix_spawn_file_actions_destroy(&actions);
+        return false;
+    }
+    sigset_t every;
+    sigset_t none;
+    sigfillset(&every);
+    sigemptyset(&none);
+    const bool prepared =
+        posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0) == 0 &&
+        posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0) == 0 &&
+        posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, "/dev/null", O_WRONLY, 0) == 0 &&
+        posix_spawn_file_actions_adddup2(&actions, read_end, kKeeperDescriptor) == 0 &&
+        posix_spawn_file_actions_addclosefrom_np(&actions, kKeeperDescriptor + 1) == 0 &&
+        posix_spawnattr_setsigdefault(&attributes, &every) == 0 &&
+        posix_spawnattr_setsigmask(&attributes, &none) == 0 &&
+        posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSID | POSIX_SPAWN_SETSIGDEF |
+                                                  POSIX_SPAWN_SETSIGMASK) == 0;
+    char name[] = "appduck";
+    char marker[sizeof kKeeperMarker];
+    std::memcpy(marker, kKeeperMarker, sizeof marker);
+    char* arguments[] = {name, marker, nullptr};
+    const bool spawned =
+        prepared && posix_spawn(pid, "/proc/self/exe", &actions, &attributes, arguments, environ) == 0;
+    posix_spawnattr_destroy(&attributes);
+    posix_spawn_file_actions_destroy(&actions);
+    return spawned;
+}
+
+}  // namespace
+
+bool start_keeper()
+{
+    int ends[2];
+    if (pipe2(ends, O_CLOEXEC) != 0)
+        return false;
+    // dup2 onto itself would keep close-on-exec: the read end must not
+    // already be the keeper's descriptor number.
+    if (ends[0] == kKeeperDescriptor) {
+        const int moved = fcntl(ends[0], F_DUPFD_CLOEXEC, kKeeperDescriptor + 1);
+        close(ends[0]);
+        ends[0] = moved;
+    }
+    pid_t pid = -1;
+    const bool started = ends[0] >= 0 && spawn_keeper(ends[0], &pid);
+    if (ends[0] >= 0)
+        close(ends[0]);
+    if (!started) {
+        close(ends[1]);
+        return false;
+    }
+    fcntl(ends[1], F_SETPIPE_SZ, kPipeBytes);  // a smaller pipe still works
+    fcntl(ends[1], F_SETFL, O_NONBLOCK);
+    g_keeper = pid;
+    g_to_keeper = ends[1];
+    return true;
+}
+
+bool tell_keeper(const char* record)
+{
+    // One write of a whole line, which a pipe takes at once or not at all
+    // (up to 4096 bytes): the keeper never sees half a record.
+    char line[4096];
+    const size_t length = std::strlen(record);
+    if (g_to_keeper < 0 || length + 1 > sizeof line)
+        return false;
+    std::memcpy(line, record, length);
+    line[length] = '\n';
+    ssize_t wrote;
+    do {
+        wrote = write(g_to_keeper, line, length + 1);
+    } while (wrote < 0 && errno == EINTR);
+    return wrote == static_cast<ssize_t>(length + 1);
+}
+
+void stop_keeper()
+{
+    // Killed before its pipe closes, so it never acts on what it holds.
+    if (g_keeper > 0) {
+        kill(g_keeper, SIGKILL);
+        while (waitpid(g_keeper, nullptr, 0) < 0 && errno == EINTR) {
+        }
+    }
+    if (g_to_keeper >= 0)
+        close(g_to_keeper);
+    g_keeper = -1;
+    g_to_keeper = -1;
+}
+
+void release_keeper()
+{
+    // The keeper lives on without us; when we exit first it is the init
+    // process's to reap.
+    if (g_to_keeper >= 0)
+        close(g_to_keeper);
+    g_keeper = -1;
+    g_to_keeper = -1;
+}
+
+bool started_as_keeper(int argc, char** argv)
+{
+    if (argc != 2 || std::strcmp(argv[1], kKeeperMarker) != 0)
+        return false;
+    struct stat pipe_status;
+    if (fstat(kKeeperDescriptor, &pipe_status) != 0 || !S_ISFIFO(pipe_status.st_mode) ||
+        (fcntl(kKeeperDescriptor, F_GETFL) & O_ACCMODE) != O_RDONLY)
+        return false;
+    fcntl(kKeeperDescriptor, F_SETFD, FD_CLOEXEC);
+    // The keeper ends when its pipe does, not when someone asks it to.
+    signal(SIGINT, SIG_IGN);
+    signal(SIGQUIT, SIG_IGN);
+    signal(SIGTERM, SIG_IGN);
+    signal(SIGHUP, SIG_IGN);
+    signal(SIGPIPE, SIG_IGN);
+    g_is_keeper = true;
+    return true;
+}
+
+bool running_as_keeper()
+{
+    return g_is_keeper;
+}
+
+bool read_keeper_record(char* record, int capacity)
+{
+    Incoming& in = g_incoming;
+    for (;;) {
+        for (int i = in.start; i < in.end; ++i) {
+            if (in.bytes[i] != '\n')
+                continue;
+            const int length = i - in.start;
+            const bool whole = !in.skipping && length < capacity;
+            if (whole) {
+                std::memcpy(record, in.bytes + in.start, static_cast<size_t>(length));
+                record[length] = 0;
+            }
+            in.start = i + 1;
+            in.skipping = false;
+            if (whole)
+                return true;
+        }
+        // No whole line buffered: keep the partial one, or drop it when it
+        // fills the buffer (no record is that long).
+        if (in.start > 0) {
+            std::memmove(in.bytes, in.bytes + in.start, static_cast<size_t>(in.end - in.start));
+            in.end -= in.start;
+            in.start = 0;
+        }
+        if (in.end == static_cast<int>(sizeof in.bytes)) {
+            in.end = 0;
+            in.skipping = true;
+        }
+        ssize_t got;
+        do {
+            got = read(kKeeperDescriptor, in.bytes + in.end, sizeof in.bytes - static_cast<size_t>(in.end));
+        } while (got < 0 && errno == EINTR);
+        if (got <= 0)
+            return false;
+        in.end += static_cast<int>(got);
+    }
+}

@@ -1,0 +1,186 @@
+// The keeper on Windows: this same program (its own module path), started
+// with CreateProcessW and given only the read end of an anonymous pipe
+// (PROC_THREAD_ATTRIBUTE_HANDLE_LIST), no standard handles and no console
+// (DETACHED_PROCESS), so Ctrl+C, closing the console window and a job that
+// kills the controller's children (where the job lets it break away) leave
+// it running. Its command line is "--keeper" and the pipe's handle value.
+#include "audio_platform.h"
+#include "decimal.h"
+
+#include <windows.h>
+
+#include <cstdio>
+#include <cstring>
+
+namespace {
+
+constexpr char kKeeperMarker[] = "--keeper";
+// Room for every record of full tables, so a write never finds the pipe
+// full while the keeper is alive and reading.
+constexpr DWORD kPipeBytes = 1 << 18;
+
+HANDLE g_keeper = nullptr;
+HANDLE g_to_keeper = nullptr;
+HANDLE g_from_controller = nullptr;
+
+// The keeper's side: records are read through this buffer.
+struct Incoming {
+    char bytes[8192];
+    int start;
+    int end;
+    bool skipping;  // inside a line too long for the buffer
+};
+Incoming g_incoming;
+
+bool create_keeper(HANDLE read_end, PROCESS_INFORMATION* process)
+{
+    wchar_t path[MAX_PATH];
+    const DWORD length = GetModuleFileNameW(nullptr, path, MAX_PATH);
+    if (length == 0 || length >= MAX_PATH)
+        return false;
+    wchar_t command[MAX_PATH + 32];
+    // Handle values fit in 32 bits, on 64-bit Windows too.
+    _snwprintf(command, MAX_PATH + 32, L"\"%ls\" --keeper %lu", path,
+               static_cast<unsigned long>(reinterpret_cast<uintptr_t>(read_end)));
+    command[MAX_PATH + 31] = 0;
+
+    SIZE_T size = 0;
+    InitializeProcThreadAttributeList(nullptr, 1, 0, &size);
+    alignas(16) static unsigned char storage[256];
+    auto* attributes = reinterpret_cast<LPPROC_THREAD_ATTRIBUTE_LIST>(storage);
+    if (size > sizeof storage || !InitializeProcThreadAttributeList(attributes, 1, 0, &size))
+        return false;
+    STARTUPINFOEXW startup{};
+    startup.StartupInfo.cb = sizeof startup;
+    startup.StartupInfo.dwFlags = STARTF_USESTDHANDLES;  // none: the handles stay null
+    startup.lpAttributeList = attributes;
+    bool started = false;
+    if (UpdateProcThreadAttribute(attributes, 0, PROC_THREAD_ATTRIBUTE_HANDLE_LIST, &read_end,
+                                  sizeof read_end, nullptr, nullptr)) {
+        const DWORD flags = EXTENDED_STARTUPINFO_PRESENT | DETACHED_PROCESS | CREATE_NEW_PROCESS_GROUP;
+        started = CreateProcessW(path, command, nullptr, nullptr, TRUE,
+                                 flags | CREATE_BREAKAWAY_FROM_JOB, nullptr, nullptr,
+                                 &startup.StartupInfo, process) ||
+                  // A job that does not allow breaking away: the keeper stays in it.
+                  CreateProcessW(path, command, nullptr, nullptr, TRUE, flags, nullptr, nullptr,
+                                 &startup.StartupInfo, process);
+    }
+    DeleteProcThreadAttributeList(attributes);
+    return started;
+}
+
+}  // namespace
+
+bool start_keeper()
+{
+    SECURITY_ATTRIBUTES inheritable = {sizeof inheritable, nullptr, TRUE};
+    HANDLE read_end = nullptr;
+    HANDLE write_end = nullptr;
+    if (!CreatePipe(&read_end, &write_end, &inheritable, kPipeBytes))
+        return false;
+    SetHandleInformation(write_end, HANDLE_FLAG_INHERIT, 0);
+    // A keeper that stopped reading must never hold up a reply.
+    DWORD mode = PIPE_READMODE_BYTE | PIPE_NOWAIT;
+    SetNamedPipeHandleState(write_end, &mode, nullptr, nullptr);
+    PROCESS_INFORMATION process{};
+    const bool started = create_keeper(read_end, &process);
+    CloseHandle(read_end);
+    if (!started) {
+        CloseHandle(write_end);
+        return false;
+    }
+    CloseHandle(process.hThread);
+    g_keeper = process.hProcess;
+    g_to_keeper = write_end;
+    return true;
+}
+
+bool tell_keeper(const char* record)
+{
+    char line[4096];
+    const size_t length = std::strlen(record);
+    if (!g_to_keeper || length + 1 > sizeof line)
+        return false;
+    std::memcpy(line, record, length);
+    line[length] = '\n';
+    // A write that does not go through whole is a record the keeper missed.
+    DWORD wrote = 0;
+    return WriteFile(g_to_keeper, line, static_cast<DWORD>(length + 1), &wrote, nullptr) &&
+           wrote == length + 1;
+}
+
+void stop_keeper()
+{
+    // Ended before its pipe closes, so it never acts on what it holds.
+    if (g_keeper) {
+        TerminateProcess(g_keeper, 1);
+        WaitForSingleObject(g_keeper, 5000);
+        CloseHandle(g_keeper);
+    }
+    if (g_to_keeper)
+        CloseHandle(g_to_keeper);
+    g_keeper = nullptr;
+    g_to_keeper = nullptr;
+}
+
+void release_keeper()
+{
+    if (g_to_keeper)
+        CloseHandle(g_to_keeper);
+    if (g_keeper)
+        CloseHandle(g_keeper);
+    g_keeper = nullptr;
+    g_to_keeper = nullptr;
+}
+
+bool started_as_keeper(int argc, char** argv)
+{
+    uint32_t value = 0;
+    if (argc != 3 || std::strcmp(argv[1], kKeeperMarker) != 0 || !parse_uint32(argv[2], &value))
+        return false;
+    HANDLE pipe = reinterpret_cast<HANDLE>(static_cast<uintptr_t>(value));
+    if (pipe == GetStdHandle(STD_INPUT_HANDLE) || pipe == GetStdHandle(STD_OUTPUT_HANDLE) ||
+        pipe == GetStdHandle(STD_ERROR_HANDLE) || GetFileType(pipe) != FILE_TYPE_PIPE)
+        return false;
+    g_from_controller = pipe;
+    return true;
+}
+
+bool read_keeper_record(char* record, int capacity)
+{
+    Incoming& in = g_incoming;
+    for (;;) {
+        for (int i = in.start; i < in.end; ++i) {
+            if (in.bytes[i] != '\n')
+                continue;
+            const int length = i - in.start;
+            const bool whole = !in.skipping && length < capacity;
+            if (whole) {
+                std::memcpy(record, in.bytes + in.start, static_cast<size_t>(length));
+                record[length] = 0;
+            }
+            in.start = i + 1;
+            in.skipping = false;
+            if (whole)
+                return true;
+        }
+        // No whole line buffered: keep the partial one, or drop it when it
+        // fills the buffer (no record is that long).
+        if (in.start > 0) {
+            std::memmove(in.bytes, in.bytes + in.start, static_cast<size_t>(in.end - in.start));
+            in.end -= in.start;
+            in.start = 0;
+        }
+        if (in.end == static_cast<int>(sizeof in.bytes)) {
+            in.end = 0;
+            in.skipping = true;
+        }
+        // ERROR_BROKEN_PIPE: the program ended, however it ended.
+        DWORD got = 0;
+        if (!ReadFile(g_from_controller, in.bytes + in.end,
+                      static_cast<DWORD>(sizeof in.bytes) - static_cast<DWORD>(in.end), &got, nullptr) ||
+            got == 0)
+            return false;
+        in.end += static_cast<int>(got);
+    }
+}
