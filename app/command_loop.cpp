@@ -2,6 +2,7 @@
 
 #include "audio/session_table.h"
 #include "ducking/ducking.h"
+#include "ducking/keeper.h"
 #include "json_writer.h"
 #include "session_list.h"
 
@@ -101,6 +102,7 @@ int run_command_loop()
     // Restores what is ducked: a controller that dies must never leave
     // other applications quiet. The last line written is always {"ok":true}.
     end_of_input_action();
+    let_keeper_go();
     release_sessions();
     leave_object_runtime();
     return 0;

@@ -1,9 +1,12 @@
 #include "ducking.h"
 
 #include "app/json_writer.h"
+#include "audio/decimal.h"
 #include "audio/session_table.h"
 #include "audio/volume_fader.h"
+#include "keeper.h"
 #include "name_match.h"
+#include "saved_volumes.h"
 
 #include <climits>
 
@@ -11,22 +14,10 @@ namespace {
 
 constexpr int kDuckPrefix = 5;  // "duck "
 
-SavedVolume g_saved[kMaxSaved];
-int g_saved_count = 0;
-
-// The ramp, indexed like the session table; a negative start leaves the
-// entry alone.
+// The duck's ramp, indexed like the session table; a negative start leaves
+// the entry alone.
 float g_from[kMaxSessions];
 float g_to[kMaxSessions];
-
-const SavedVolume* find_saved(uint32_t pid)
-{
-    for (int i = 0; i < g_saved_count; ++i) {
-        if (g_saved[i].pid == pid)
-            return &g_saved[i];
-    }
-    return nullptr;
-}
 
 bool is_space(char c)
 {
@@ -42,18 +33,11 @@ int parse_percent(const char* text)
     const bool negative = *text == '-';
     if (*text == '-' || *text == '+')
         ++text;
-    long long value = 0;
-    for (; *text >= '0' && *text <= '9'; ++text) {
-        if (value <= INT_MAX)
-            value = value * 10 + (*text - '0');
-    }
-    if (negative)
-        value = -value;
-    if (value > INT_MAX)
-        return INT_MAX;
-    if (value < INT_MIN)
-        return INT_MIN;
-    return static_cast<int>(value);
+    const uint64_t digits = read_decimal_digits(text, nullptr);
+    if (digits > INT_MAX)
+        return negative ? INT_MIN : INT_MAX;
+    const int value = static_cast<int>(digits);
+    return negative ? -value : value;
 }
 
 float duck_level(int percent)
@@ -98,23 +82,6 @@ void reply_ok()
     end_reply();
 }
 
-void restore_volumes()
-{
-    enumerate_sessions();
-    const int count = session_count();
-    for (int k = 0; k < count; ++k) {
-        const SessionEntry& entry = session_at(k);
-        const SavedVolume* saved = find_saved(entry.pid);
-        g_from[k] = saved ? entry.volume : -1.0f;
-        g_to[k] = saved ? saved->volume : 0.0f;
-    }
-    // Also when every ducked application has ended: the controller waits
-    // for the ramp's time either way.
-    fade_volumes(g_from, g_to, count);
-    g_saved_count = 0;
-    reply_ok();
-}
-
 }  // namespace
 
 void duck_sessions(const char* line)
@@ -135,36 +102,47 @@ void duck_sessions(const char* line)
         // Targets come from the volume before the first duck, so ducks do
         // not compound and every session of a process shares it.
         const SavedVolume* saved = find_saved(entry.pid);
-        if (!saved) {
-            // Nothing that could not be restored is lowered.
-            if (g_saved_count == kMaxSaved)
-                continue;
-            g_saved[g_saved_count] = {entry.pid, entry.volume};
-            saved = &g_saved[g_saved_count++];
-        }
+        if (!saved)
+            saved = save_volume(entry.pid, entry.volume);
+        // Nothing that could not be restored is lowered.
+        if (!saved)
+            continue;
+        static VolumeMemory memory;
+        if (session_volume_memory(entry.volume_control, &memory))
+            keep_volume_memory(memory);
         g_from[k] = entry.volume;
         g_to[k] = saved->volume * level;
         bajados = 1;
     }
-    if (bajados)
+    if (bajados) {
+        // The keeper learns what is saved before anything is lowered, so a
+        // kill during the ramp leaves it able to restore.
+        update_keeper();
         fade_volumes(g_from, g_to, count);
+    }
     emit("{\"ok\":true,\"bajados\":%d}", bajados);
     end_reply();
 }
 
 void restore_command(const char*)
 {
-    if (g_saved_count == 0) {
-        reply_ok();
-        return;
+    // With nothing saved, nothing is rebuilt and nothing waits. A restore
+    // that cannot reach the platform keeps what is saved for the next one.
+    if (!nothing_saved()) {
+        restore_saved_volumes();
+        update_keeper();
     }
-    restore_volumes();
+    reply_ok();
 }
 
 void end_of_input_action()
 {
-    if (g_saved_count == 0)
-        reply_ok();
-    else
-        restore_volumes();
+    if (!nothing_saved()) {
+        const uint64_t began = monotonic_ms();
+        while (!restore_saved_volumes() && monotonic_ms() - began < kEndOfInputPatienceMs)
+            sleep_ms(kEndOfInputRetryMs);
+        // What is still saved now is the keeper's to restore.
+        update_keeper();
+    }
+    reply_ok();
 }

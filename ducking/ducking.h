@@ -7,12 +7,10 @@
 
 #include <cstdint>
 
-constexpr int kMaxSaved = 256;
-
-struct SavedVolume {
-    uint32_t pid;
-    float volume;  // the process's first matched session, before its first duck
-};
+// How long the end of input keeps trying to restore while the platform
+// cannot be reached, and how often; then the keeper takes over.
+constexpr uint64_t kEndOfInputPatienceMs = 10 * 1000;
+constexpr unsigned kEndOfInputRetryMs = 500;
 
 // "duck <percent> <names>": replies {"ok":true,"bajados":0|1}.
 void duck_sessions(const char* line);
