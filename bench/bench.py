@@ -244,7 +244,7 @@ def wine_figures(exe, prefix):
 def main():
     global STREAM_POOL
     build_linux, build_windows, prefix = sys.argv[1:4]
-    STREAM_POOL = os.path.join(build_linux, "bench", "stream_pool")
+    STREAM_POOL = os.path.join(build_linux, "tests", "stream_pool")
     server = sound_world.SoundServer()
     workdir = tempfile.mkdtemp(prefix="appduck-bench.")
     print("measuring (about a minute)…", file=sys.stderr)

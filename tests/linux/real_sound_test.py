@@ -16,125 +16,8 @@ import unittest
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import sound_world  # noqa: E402
 
-APPDUCK = None
-# Levels are amplitudes of each player's own frequency over 0.2 s, so the
-# others do not disturb them. What is left is 16-bit rounding of the samples
-# and of the server's volume (one part in 65536 of the cubic scale, about
-# 0.01 % of the factor at 0.2): 1 % of the level before is ample.
-TOLERANCE = 0.01
 
-PLAYERS = (("player", 1000), ("Chat", 1500), ("chat-voice", 2500))
-
-
-class Appduck:
-    """appduck driven through pipes, one reply line per command."""
-
-    def __init__(self, server):
-        self.process = subprocess.Popen([APPDUCK], env=server.env, stdin=subprocess.PIPE,
-                                        stdout=subprocess.PIPE, stderr=subprocess.PIPE)
-
-    def send(self, line):
-        self.process.stdin.write((line + "\n").encode())
-        self.process.stdin.flush()
-
-    def reply(self, seconds=10):
-        ready, _, _ = select.select([self.process.stdout], [], [], seconds)
-        if not ready:
-            raise AssertionError("appduck gave no reply in %s s" % seconds)
-        return self.process.stdout.readline().decode()
-
-    def ask(self, line):
-        self.send(line)
-        return self.reply()
-
-    def close_input(self):
-        self.process.stdin.close()
-
-    def finish(self, seconds=10):
-        """Waits for the exit; returns (remaining output, exit status)."""
-        output = self.process.stdout.read().decode()
-        status = self.process.wait(seconds)
-        self.process.stdout.close()
-        self.process.stderr.close()
-        return output, status
-
-    def kill(self):
-        if self.process.poll() is None:
-            self.process.kill()
-        self.process.wait()
-        for stream in (self.process.stdin, self.process.stdout, self.process.stderr):
-            if not stream.closed:
-                stream.close()
-
-
-class SoundTestCase(unittest.TestCase):
-    """A private server with three players, a recorder and an appduck."""
-    server = None
-    workdir = None
-    players = {}
-    modules = ()  # extra server modules
-
-
-    @classmethod
-    def setUpClass(cls):
-        cls.workdir = tempfile.mkdtemp(prefix="appduck-players.")
-        cls.server = sound_world.SoundServer(cls.modules)
-        cls.server.start()
-        cls.start_players()
-
-    @classmethod
-    def start_players(cls):
-        cls.players = {name: sound_world.Player(cls.server, cls.workdir, name, frequency)
-                       for name, frequency in PLAYERS}
-
-    @classmethod
-    def stop_players(cls):
-        for player in cls.players.values():
-            player.stop()
-
-    @classmethod
-    def tearDownClass(cls):
-        cls.stop_players()
-        cls.server.cleanup()
-
-    def setUp(self):
-        for name in self.players:
-            self.assertAlmostEqual(self.server.sink_inputs()[name][0], 1.0, places=3,
-                                   msg="a test before left %s ducked" % name)
-        self.recorder = sound_world.Recorder(self.server)
-        self.before = self.levels()
-        self.appduck = Appduck(self.server)
-
-    def tearDown(self):
-        self.appduck.kill()
-        self.recorder.stop()
-        # Whatever a failed test left ducked must not spoil the next one.
-        for line in self.server.pactl("list", "short", "sink-inputs").splitlines():
-            self.server.pactl("set-sink-input-volume", line.split()[0], "1.0")
-
-    def ratios(self):
-        """Each player's level now, as a share of its level before the test."""
-        self.recorder.wait_for(0.05)  # sound already in the server's buffers
-        now = self.levels()
-        return {name: now[name] / self.before[name] for name in self.players}
-
-    def levels(self):
-        """Each player's level now, measured over one stretch of sound."""
-        by_frequency = self.recorder.levels([p.frequency for p in self.players.values()])
-        return {name: by_frequency[player.frequency] for name, player in self.players.items()}
-
-    def assertRatios(self, expected):
-        ratios = self.ratios()
-        for name, ratio in expected.items():
-            self.assertAlmostEqual(ratios[name], ratio, delta=TOLERANCE,
-                                   msg="%s at %.4f of its level, expected %.2f"
-                                       % (name, ratios[name], ratio))
-
-    def assertRestored(self):
-        self.assertRatios({name: 1.0 for name in self.players})
-
-
-class RealSound(SoundTestCase):
+class RealSound(sound_world.SoundTestCase):
     # -- list ---------------------------------------------------------
 
     def test_list_shows_every_player_with_its_volume(self):
@@ -192,7 +75,7 @@ class RealSound(SoundTestCase):
               "(10 ms windows)" % (duration_ms, plateaus), file=sys.stderr)
         self.assertGreaterEqual(plateaus, 8)
         self.assertLess(duration_ms, 1000)
-        self.assertAlmostEqual(envelope[-1], 0.2, delta=TOLERANCE)
+        self.assertAlmostEqual(envelope[-1], 0.2, delta=sound_world.TOLERANCE)
 
     # -- restore, however appduck ends ---------------------------------
 
@@ -220,7 +103,7 @@ class RealSound(SoundTestCase):
              "p = subprocess.Popen([sys.argv[1]], stdin=subprocess.PIPE,"
              " stdout=open(sys.argv[2], 'w'))\n"
              "p.stdin.write(b'duck 20 player\\n'); p.stdin.flush()\n"
-             "time.sleep(600)\n", APPDUCK, output],
+             "time.sleep(600)\n", sound_world.APPDUCK, output],
             env=self.server.env)
         self.addCleanup(controller.wait)
         self.addCleanup(controller.kill)
@@ -252,6 +135,10 @@ class RealSound(SoundTestCase):
     def test_sighup_restores(self):
         self.stop_with(signal.SIGHUP)
 
+    def test_sigquit_restores(self):
+        # Ctrl+\ at a terminal: no core dump with applications left quiet.
+        self.stop_with(signal.SIGQUIT)
+
     def test_signal_during_a_ramp_lets_it_finish_then_restores(self):
         self.appduck.send("duck 20 player")
         time.sleep(0.1)
@@ -268,7 +155,7 @@ class RealSound(SoundTestCase):
         self.assertRestored()
 
 
-class ServerRestart(SoundTestCase):
+class ServerRestart(sound_world.SoundTestCase):
     """A sound server that goes away and comes back mid-session."""
 
     def test_appduck_keeps_answering_across_a_server_restart(self):
@@ -288,45 +175,6 @@ class ServerRestart(SoundTestCase):
         self.assertEqual(self.appduck.finish(), ('{"ok":true}\n', 0))
 
 
-class StreamRestore(SoundTestCase):
-    """What the server remembers of a duck when appduck cannot restore it
-    (PipeWire: WirePlumber's stream state, on by default)."""
-    modules = ("module-stream-restore",)
-
-    def restart_player(self, name):
-        player = self.players[name]
-        player.stop()
-        sound_world.wait_until(lambda: name not in self.server.sink_inputs(), 10,
-                               "the end of " + name)
-        self.players[name] = sound_world.Player(self.server, self.workdir, name,
-                                                player.frequency)
-        return self.server.sink_inputs()[name][0]
-
-    def test_a_duck_outlives_an_appduck_killed_while_ducked(self):
-        self.assertEqual(self.appduck.ask("duck 20 player"), '{"ok":true,"bajados":1}\n')
-        self.appduck.process.kill()
-        self.appduck.process.wait()
-        # The server saved the ducked volume as the application's own, so
-        # its next stream starts quiet; nothing but a restore undoes that.
-        volume = self.restart_player("player")
-        print("\nstream-restore: the next stream of a player ducked to 0.2 when "
-              "appduck was killed starts at %.4f" % volume, file=sys.stderr)
-        self.assertAlmostEqual(volume, 0.2, delta=0.001)
-
-
-@unittest.skipIf(sound_world.SoundServer.flavour() == "pipewire",
-                 "a PulseAudio module's switch")
-class StreamRestoreWithoutVolumes(StreamRestore):
-    """The user-side switch: a server told not to restore volumes."""
-    modules = ("module-stream-restore restore_volume=false",)
-
-    def test_a_duck_outlives_an_appduck_killed_while_ducked(self):
-        self.appduck.ask("duck 20 player")
-        self.appduck.process.kill()
-        self.appduck.process.wait()
-        self.assertAlmostEqual(self.restart_player("player"), 1.0, delta=0.001)
-
-
 if __name__ == "__main__":
-    APPDUCK = os.path.abspath(sys.argv.pop(1))
+    sound_world.APPDUCK = os.path.abspath(sys.argv.pop(1))
     unittest.main(verbosity=2)

@@ -8,6 +8,7 @@ ratio of two measurements of one player is exact whatever the others do.
 """
 import math
 import os
+import select
 import shutil
 import signal
 import statistics
@@ -20,6 +21,13 @@ import unittest
 
 RATE = 44100
 TONE_AMPLITUDE = 0.25  # of full scale, so that four players never clip
+APPDUCK = None  # the program under test, set by each test script
+# Levels are amplitudes of each player's own frequency over 0.2 s, so the
+# others do not disturb them. What is left is 16-bit rounding of the samples
+# and of the server's volume (one part in 65536 of the cubic scale, about
+# 0.01 % of the factor at 0.2): 1 % of the level before is ample.
+TOLERANCE = 0.01
+PLAYERS = (("player", 1000), ("Chat", 1500), ("chat-voice", 2500))
 
 
 def wait_until(predicate, seconds, what):
@@ -61,7 +69,10 @@ class SoundServer:
             args = ["dbus-run-session", "--", "sh", "-c",
                     "pipewire & sleep 0.3; wireplumber & exec pipewire-pulse"]
         else:
+            # No CPU limiter: under a test's hundreds of streams on a busy
+            # machine it would end the daemon silently.
             args = ["pulseaudio", "--daemonize=no", "--exit-idle-time=-1", "-n",
+                    "--no-cpu-limit=yes", "--realtime=no", "--high-priority=no",
                     "--load=module-native-protocol-unix",
                     "--load=module-null-sink sink_name=test"]
             args += ["--load=%s" % module for module in self.extra_modules]
@@ -94,14 +105,32 @@ class SoundServer:
         except ProcessLookupError:
             pass
 
-    def pactl(self, *args):
-        return subprocess.run(["pactl"] + list(args), env=self.env, check=True,
-                              capture_output=True, text=True).stdout
+    def add_sink(self, name):
+        self.pactl("load-module", "module-null-sink", "sink_name=%s" % name)
+        wait_until(lambda: name in self.pactl("list", "short", "sinks"), 10, "sink " + name)
 
-    def sink_inputs(self):
-        """{binary: [linear volume of each channel]} for every sink input."""
-        result = {}
-        binary, volumes = None, None
+    def sink_input_index(self, binary):
+        """The index of the first sink input of the executable `binary`."""
+        index = None
+        for line in self.pactl("list", "sink-inputs").splitlines():
+            line = line.strip()
+            if line.startswith("Sink Input #"):
+                index = line[len("Sink Input #"):]
+            elif line.startswith("application.process.binary") and \
+                    line.split("=", 1)[1].strip().strip('"') == binary:
+                return index
+        raise KeyError(binary)
+
+    def pactl(self, *args):
+        done = subprocess.run(["pactl"] + list(args), env=self.env, capture_output=True, text=True)
+        if done.returncode != 0:
+            raise RuntimeError("pactl %s: %s" % (" ".join(args), done.stderr.strip()))
+        return done.stdout
+
+    def streams(self):
+        """(binary, [linear volume of each channel]) of every sink input."""
+        result = []
+        volumes = None
         for line in self.pactl("list", "sink-inputs").splitlines():
             line = line.strip()
             if line.startswith("Volume:"):
@@ -109,10 +138,24 @@ class SoundServer:
                            for part in line[len("Volume:"):].split(",")]
             elif line.startswith("application.process.binary"):
                 binary = line.split("=", 1)[1].strip().strip('"')
-                result[binary] = [(v / 65536.0) ** 3 for v in volumes]
+                result.append((binary, [(v / 65536.0) ** 3 for v in volumes]))
         return result
 
+    def sink_inputs(self):
+        """{binary: [linear volume of each channel]}, one stream per binary."""
+        return dict(self.streams())
+
     def cleanup(self):
+        # A keeper still restoring for a test that failed midway gets a
+        # moment to finish; nothing of ours outlives the server.
+        try:
+            wait_for_no_appduck(self)
+        except RuntimeError:
+            for pid in appduck_processes(self):
+                try:
+                    os.kill(pid, signal.SIGKILL)
+                except ProcessLookupError:
+                    pass
         self.stop()
         shutil.rmtree(self.dir, ignore_errors=True)
 
@@ -238,3 +281,141 @@ class OnePlayerTestCase(unittest.TestCase):
         cls.player.stop()
         cls.server.cleanup()
         shutil.rmtree(cls.workdir, ignore_errors=True)
+
+
+def appduck_processes(server):
+    """Every process running the program under test on this server: appduck
+    and any keeper it started (told apart from other tests' by their
+    runtime directory)."""
+    if APPDUCK is None:
+        return []
+    target = os.path.realpath(APPDUCK)
+    marker = ("XDG_RUNTIME_DIR=%s" % server.dir).encode()
+    pids = []
+    for entry in os.listdir("/proc"):
+        if not entry.isdigit():
+            continue
+        try:
+            if os.readlink("/proc/%s/exe" % entry) != target:
+                continue
+            with open("/proc/%s/environ" % entry, "rb") as environ:
+                if marker in environ.read().split(b"\0"):
+                    pids.append(int(entry))
+        except OSError:
+            pass  # gone meanwhile
+    return pids
+
+
+def wait_for_no_appduck(server, seconds=5):
+    wait_until(lambda: not appduck_processes(server), seconds, "every appduck process to end")
+
+
+class Appduck:
+    """appduck driven through pipes, one reply line per command."""
+
+    def __init__(self, server):
+        self.process = subprocess.Popen([APPDUCK], env=server.env, stdin=subprocess.PIPE,
+                                        stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+
+    def send(self, line):
+        self.process.stdin.write((line + "\n").encode())
+        self.process.stdin.flush()
+
+    def reply(self, seconds=10):
+        ready, _, _ = select.select([self.process.stdout], [], [], seconds)
+        if not ready:
+            raise AssertionError("appduck gave no reply in %s s" % seconds)
+        return self.process.stdout.readline().decode()
+
+    def ask(self, line):
+        self.send(line)
+        return self.reply()
+
+    def close_input(self):
+        self.process.stdin.close()
+
+    def finish(self, seconds=10):
+        """Waits for the exit; returns (remaining output, exit status)."""
+        output = self.process.stdout.read().decode()
+        status = self.process.wait(seconds)
+        self.process.stdout.close()
+        self.process.stderr.close()
+        return output, status
+
+    def kill(self):
+        if self.process.poll() is None:
+            self.process.kill()
+        self.process.wait()
+        for stream in (self.process.stdin, self.process.stdout, self.process.stderr):
+            if not stream.closed:
+                stream.close()
+
+
+class SoundTestCase(unittest.TestCase):
+    """A private server with three players, a recorder and an appduck."""
+    server = None
+    workdir = None
+    players = {}
+    modules = ()  # extra server modules
+
+
+    @classmethod
+    def setUpClass(cls):
+        cls.workdir = tempfile.mkdtemp(prefix="appduck-players.")
+        cls.server = SoundServer(cls.modules)
+        cls.server.start()
+        cls.start_players()
+
+    @classmethod
+    def start_players(cls):
+        cls.players = {name: Player(cls.server, cls.workdir, name, frequency)
+                       for name, frequency in PLAYERS}
+
+    @classmethod
+    def stop_players(cls):
+        for player in cls.players.values():
+            player.stop()
+
+    @classmethod
+    def tearDownClass(cls):
+        cls.stop_players()
+        cls.server.cleanup()
+
+    def setUp(self):
+        for name in self.players:
+            self.assertAlmostEqual(self.server.sink_inputs()[name][0], 1.0, places=3,
+                                   msg="a test before left %s ducked" % name)
+        self.recorder = Recorder(self.server)
+        self.before = self.levels()
+        self.appduck = Appduck(self.server)
+
+    def tearDown(self):
+        self.appduck.kill()
+        # A keeper restoring what a killed appduck left must be done before
+        # the next test measures anything.
+        wait_for_no_appduck(self.server)
+        self.recorder.stop()
+        # Whatever a failed test left ducked must not spoil the next one.
+        for line in self.server.pactl("list", "short", "sink-inputs").splitlines():
+            self.server.pactl("set-sink-input-volume", line.split()[0], "1.0")
+
+    def ratios(self):
+        """Each player's level now, as a share of its level before the test."""
+        self.recorder.wait_for(0.05)  # sound already in the server's buffers
+        now = self.levels()
+        return {name: now[name] / self.before[name] for name in self.players}
+
+    def levels(self):
+        """Each player's level now, measured over one stretch of sound."""
+        by_frequency = self.recorder.levels([p.frequency for p in self.players.values()])
+        return {name: by_frequency[player.frequency] for name, player in self.players.items()}
+
+    def assertRatios(self, expected):
+        ratios = self.ratios()
+        for name, ratio in expected.items():
+            self.assertAlmostEqual(ratios[name], ratio, delta=TOLERANCE,
+                                   msg="%s at %.4f of its level, expected %.2f"
+                                       % (name, ratios[name], ratio))
+
+    def assertRestored(self):
+        self.assertRatios({name: 1.0 for name in self.players})

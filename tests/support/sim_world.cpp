@@ -10,7 +10,8 @@ int add_app(int endpoint, uint32_t pid, const char* exe, float volume)
 
 bool all_references_released()
 {
-    return sim_live_references() == 0 && sim_extra_releases() == 0 && sim_open_snapshots() == 0;
+    return sim_live_references() == 0 && sim_extra_releases() == 0 && sim_open_snapshots() == 0 &&
+           sim_keepers_running() == 0;
 }
 
 std::string volume_sets_of(int session)

@@ -9,7 +9,8 @@
 // A running process with one session on the endpoint; returns the session id.
 int add_app(int endpoint, uint32_t pid, const char* exe, float volume);
 
-// Every reference obtained has been released, none twice.
+// Every reference obtained has been released, none twice, and no keeper
+// is left running.
 bool all_references_released();
 
 // The levels set on one session, in order.

@@ -2,10 +2,11 @@
 (registered in WINEPREFIX by prepare_standin_prefix.sh), with real idle
 Windows processes behind the sessions, driven through pipes.
 
-usage: end_to_end_test.py appduck.exe idle_process.exe [unittest arguments]
+usage: end_to_end_test.py appduck.exe idle_process.exe launcher.exe [unittest arguments]
 """
 import os
 import shutil
+import signal
 import statistics
 import struct
 import subprocess
@@ -16,6 +17,7 @@ import unittest
 
 APPDUCK = None
 IDLE = None
+LAUNCHER = None
 # Processes of ours under chosen names; Wine gives every started program a
 # dot (CreateProcess appends ".exe"), so a name without one cannot be had.
 PROCESS_NAMES = ("player.exe", "Chat.exe", "Müsik.exe", "my.player.exe")
@@ -49,17 +51,24 @@ def windows_path(path):
 
 
 class Run:
-    """One appduck.exe run: its output, exit status and the stand-in's log."""
+    """One appduck.exe run: its output, exit status and the stand-in's log,
+    split by the process that wrote it (appduck first, then any keeper)."""
 
     def __init__(self, output, status, log):
         self.output = output
         self.status = status
-        self.log = log
+        self.processes = []
+        for line in log:
+            if line.startswith("process "):
+                self.processes.append([])
+            elif self.processes:
+                self.processes[-1].append(line)
+        self.log = self.processes[0] if self.processes else []
 
-    def sets(self, session):
+    def sets(self, session, log=None):
         """(value, ms) of every accepted SetMasterVolume of a session."""
         result = []
-        for line in self.log:
+        for line in self.log if log is None else log:
             fields = line.split()
             if fields[0] == "set" and int(fields[1]) == session and len(fields) == 4:
                 result.append((float(fields[2]), float(fields[3])))
@@ -69,7 +78,9 @@ class Run:
         return [int(line.split()[1]) for line in self.log if line.startswith("set ")]
 
 
-class EndToEnd(unittest.TestCase):
+class WineWorld(unittest.TestCase):
+    """Real idle Windows processes under chosen names, for the stand-in's
+    sessions, and runs of appduck.exe over them."""
     workdir = None
     pids = {}
     spacings = []
@@ -114,17 +125,23 @@ class EndToEnd(unittest.TestCase):
     def pid(self, name):
         return self.pids[name]
 
-    def run_appduck(self, world, commands):
-        """Runs appduck.exe over `world` (lines of the stand-in's world file)
-        with `commands` on its input; checks the stand-in's reference log."""
+    def standin_env(self, world):
+        """The environment of a run over `world` (lines of the stand-in's
+        world file), with a fresh log."""
         world_file = os.path.join(self.workdir, "world.txt")
         log_file = os.path.join(self.workdir, "log.txt")
         with open(world_file, "w") as out:
             out.write("\n".join(world) + "\n")
         if os.path.exists(log_file):
             os.remove(log_file)
-        env = self.wine_env(APPDUCK_STANDIN_WORLD=windows_path(world_file),
-                            APPDUCK_STANDIN_LOG=windows_path(log_file))
+        return self.wine_env(APPDUCK_STANDIN_WORLD=windows_path(world_file),
+                             APPDUCK_STANDIN_LOG=windows_path(log_file))
+
+    def run_appduck(self, world, commands):
+        """Runs appduck.exe over `world` with `commands` on its input; checks
+        the stand-in's reference log."""
+        env = self.standin_env(world)
+        log_file = os.path.join(self.workdir, "log.txt")
         # Files, not pipes: a wineserver started by this run would hold a
         # pipe open after appduck ends.
         input_file = os.path.join(self.workdir, "input.txt")
@@ -136,20 +153,20 @@ class EndToEnd(unittest.TestCase):
                                     stderr=subprocess.DEVNULL, env=env, timeout=60).returncode
         with open(output_file, "rb") as output, open(log_file) as log:
             run = Run(output.read(), status, log.read().splitlines())
-        self.check_references(run)
+        self.check_references(run.log)
+        self.assertEqual(len(run.processes), 1, "a keeper touched the sessions after a clean end")
         return run
 
-    def check_references(self, run):
+    def check_references(self, log):
         """Every object handed out released exactly once, none left over, and
         the stand-in unloaded (its report ran)."""
         counts = {}
-        for line in run.log:
+        for line in log:
             fields = line.split()
             self.assertNotIn(fields[0], ("leak", "overrelease", "world"), line)
             if fields[0] == "ref":
                 counts[fields[1]] = int(fields[3])
-        self.assertTrue(run.log and run.log[-1].startswith("unloaded"),
-                        "the stand-in was not unloaded")
+        self.assertTrue(log and log[-1].startswith("unloaded"), "the stand-in was not unloaded")
         self.assertEqual({name: count for name, count in counts.items() if count}, {})
 
     def assertRamp(self, run, session, start, target):
@@ -164,6 +181,8 @@ class EndToEnd(unittest.TestCase):
         self.spacings.extend(b - a for a, b in zip(times, times[1:]))
         self.ramp_durations.append(times[-1] - times[0])
 
+
+class EndToEnd(WineWorld):
     # -- worlds -------------------------------------------------------
 
     def mixed_world(self):
@@ -273,7 +292,77 @@ class EndToEnd(unittest.TestCase):
         self.assertTrue(run.output.startswith(b'[{"exe":"Chat.exe"'), run.output)
 
 
+class Keeper(WineWorld):
+    """appduck.exe ended by a controller without a word: the keeper it
+    started restores what it ducked, from a process of its own."""
+
+    def keeper_log(self, log_file, seconds=20):
+        """The keeper's part of the log, once it has unloaded the stand-in."""
+        deadline = time.monotonic() + seconds
+        while time.monotonic() < deadline:
+            with open(log_file) as log:
+                run = Run(b"", 0, log.read().splitlines())
+            if len(run.processes) > 1 and run.processes[1][-1:] and \
+                    run.processes[1][-1].startswith("unloaded"):
+                return run.processes[1]
+            time.sleep(0.1)
+        with open(log_file) as log:
+            self.fail("no keeper restored anything: %s" % log.read())
+
+    def world(self):
+        return ["endpoint", "session %d 0.5" % self.pid("player.exe"),
+                "session %d 0.8" % self.pid("Chat.exe")]
+
+    def check_keeper(self, log_file, killed_at):
+        keeper = self.keeper_log(log_file)
+        self.check_references(keeper)
+        run = Run(b"", 0, [])
+        player = run.sets(1, keeper)
+        self.assertEqual(len(player), 10, keeper)
+        self.assertAlmostEqual(player[-1][0], 0.5, delta=1e-7)
+        self.assertEqual(run.sets(2, keeper), [], "the chat was never ducked")
+        if killed_at is not None:
+            print("\nkeeper under Wine: first restoring set %.0f ms after the kill, restored "
+                  "%.0f ms after it" % (player[0][1] - killed_at, player[-1][1] - killed_at),
+                  file=sys.stderr)
+
+    def test_a_killed_appduck_is_restored_by_its_keeper(self):
+        env = self.standin_env(self.world())
+        log_file = os.path.join(self.workdir, "log.txt")
+        # The wineserver starts apart from our pipes, which it would hold open.
+        subprocess.run(["wineserver", "-p"], env=env, stdin=subprocess.DEVNULL,
+                       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        appduck = subprocess.Popen(["wine", APPDUCK], env=env, stdin=subprocess.PIPE,
+                                   stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)
+        appduck.stdin.write(b"duck 20 player\n")
+        appduck.stdin.flush()
+        self.assertEqual(appduck.stdout.readline(), ducked(1))
+        killed_at = time.time() * 1000
+        appduck.send_signal(signal.SIGKILL)
+        # The keeper holds none of appduck's handles: its output ends now.
+        started = time.monotonic()
+        self.assertEqual(appduck.stdout.read(), b"")
+        self.assertLess(time.monotonic() - started, 0.1)
+        appduck.wait()
+        appduck.stdin.close()
+        appduck.stdout.close()
+        self.check_keeper(log_file, killed_at)
+
+    def test_terminate_process_from_a_windows_controller(self):
+        env = self.standin_env(self.world())
+        log_file = os.path.join(self.workdir, "log.txt")
+        output_file = os.path.join(self.workdir, "output.txt")
+        with open(output_file, "wb") as stdout:
+            subprocess.run(["wine", LAUNCHER, windows_path(APPDUCK), "duck 20 player"],
+                           env=env, stdin=subprocess.DEVNULL, stdout=stdout,
+                           stderr=subprocess.DEVNULL, timeout=60, check=True)
+        with open(output_file, "rb") as output:
+            self.assertEqual(output.read(), ducked(1))
+        self.check_keeper(log_file, None)
+
+
 if __name__ == "__main__":
+    LAUNCHER = os.path.abspath(sys.argv.pop(3))
     IDLE = os.path.abspath(sys.argv.pop(2))
     APPDUCK = os.path.abspath(sys.argv.pop(1))
     unittest.main(verbosity=2)

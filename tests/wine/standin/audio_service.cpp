@@ -6,11 +6,17 @@
 //   session PID VOLUME        a session of the last endpoint
 //   fail OPERATION [N]        the operation fails (only its Nth call if N)
 //
-// and appends to the file named by APPDUCK_STANDIN_LOG every volume set
-// ("set SESSION VALUE MS [refused|failed]"), every reference count change
+// and appends to the file named by APPDUCK_STANDIN_LOG a line "process PID"
+// when a process loads it, every volume set ("set SESSION VALUE MS
+// [refused|failed]", MS being wall-clock milliseconds since 1970, so that
+// processes and the test share one clock), every reference count change
 // ("ref OBJECT +1|-1 COUNT") and, when the DLL is unloaded, every object
 // still referenced ("leak OBJECT COUNT"). A release past zero is logged as
 // "overrelease OBJECT"; objects are never freed, so it cannot crash us.
+//
+// Like Windows, which keeps each application's session volume, a process
+// that loads the stand-in finds every session at the last volume any
+// earlier process set, as the log tells.
 // Every interface pointer handed out is an object of its own (tear-offs),
 // so a release on the wrong interface shows up too.
 #include <windows.h>
@@ -27,15 +33,15 @@
 namespace {
 
 std::FILE* g_log = nullptr;
-LARGE_INTEGER g_frequency;
-LARGE_INTEGER g_start;
 
 double now_ms()
 {
-    LARGE_INTEGER now;
-    QueryPerformanceCounter(&now);
-    return 1000.0 * static_cast<double>(now.QuadPart - g_start.QuadPart) /
-           static_cast<double>(g_frequency.QuadPart);
+    FILETIME now;
+    GetSystemTimePreciseAsFileTime(&now);
+    const unsigned long long ticks =
+        (static_cast<unsigned long long>(now.dwHighDateTime) << 32) | now.dwLowDateTime;
+    constexpr unsigned long long kTicksTo1970 = 116444736000000000ull;  // 100 ns ticks
+    return static_cast<double>(ticks - kTicksTo1970) / 10000.0;
 }
 
 void log_line(const char* format, ...)
@@ -471,15 +477,36 @@ public:
 };
 Factory g_factory;
 
+// Sessions start where the last accepted set of any earlier process left them.
+void apply_earlier_sets(const char* log_path)
+{
+    std::FILE* log = std::fopen(log_path, "r");
+    if (!log)
+        return;
+    char line[256];
+    while (std::fgets(line, sizeof line, log)) {
+        int session = 0;
+        float level = 0.0f;
+        double at = 0.0;
+        char more[16] = "";
+        if (std::sscanf(line, "set %d %f %lf %15s", &session, &level, &at, more) == 3 &&
+            session >= 1 && session <= g_world.session_count)
+            g_world.sessions[session - 1].volume = level;
+    }
+    std::fclose(log);
+}
+
 void start()
 {
-    QueryPerformanceFrequency(&g_frequency);
-    QueryPerformanceCounter(&g_start);
-    const char* log_path = std::getenv("APPDUCK_STANDIN_LOG");
-    if (log_path)
-        g_log = std::fopen(log_path, "a");
     const char* world_path = std::getenv("APPDUCK_STANDIN_WORLD");
-    if (world_path && !read_world(world_path))
+    const bool world_read = !world_path || read_world(world_path);
+    const char* log_path = std::getenv("APPDUCK_STANDIN_LOG");
+    if (log_path) {
+        apply_earlier_sets(log_path);
+        g_log = std::fopen(log_path, "a");
+    }
+    log_line("process %lu\n", GetCurrentProcessId());
+    if (!world_read)
         log_line("world unreadable: %s\n", world_path);
 }
 

@@ -1,8 +1,12 @@
 // One client playing silence on many streams at once: a sound server takes
-// only 64 clients, so a benchmark with 64 streams needs streams that share
-// one. usage: stream_pool COUNT
+// only 64 clients, so tests and benchmarks with many streams need streams
+// that share one. SIGUSR1 ends every stream and opens a new one in its
+// place, as a player does between tracks.
+// usage: stream_pool COUNT [SINK]
+#include <pulse/mainloop-signal.h>
 #include <pulse/pulseaudio.h>
 
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -12,6 +16,8 @@ namespace {
 constexpr int kMaxStreams = 256;
 pa_stream* g_streams[kMaxStreams];
 int g_count = 0;
+const char* g_sink = nullptr;  // the server's default without one
+int g_tracks = 0;
 
 void write_silence(pa_stream* stream, size_t bytes, void*)
 {
@@ -22,6 +28,29 @@ void write_silence(pa_stream* stream, size_t bytes, void*)
     pa_stream_write(stream, data, bytes, nullptr, 0, PA_SEEK_RELATIVE);
 }
 
+void open_streams(pa_context* context)
+{
+    const pa_sample_spec spec = {PA_SAMPLE_S16LE, 44100, 1};
+    for (int i = 0; i < g_count; ++i) {
+        char name[48];
+        std::snprintf(name, sizeof name, "stream %d, track %d", i, g_tracks);
+        g_streams[i] = pa_stream_new(context, name, &spec, nullptr);
+        pa_stream_set_write_callback(g_streams[i], write_silence, nullptr);
+        pa_stream_connect_playback(g_streams[i], g_sink, nullptr, PA_STREAM_NOFLAGS, nullptr,
+                                   nullptr);
+    }
+}
+
+void next_track(pa_mainloop_api*, pa_signal_event*, int, void* context)
+{
+    for (int i = 0; i < g_count; ++i) {
+        pa_stream_disconnect(g_streams[i]);
+        pa_stream_unref(g_streams[i]);
+    }
+    ++g_tracks;
+    open_streams(static_cast<pa_context*>(context));
+}
+
 void on_context(pa_context* context, void*)
 {
     if (pa_context_get_state(context) != PA_CONTEXT_READY) {
@@ -29,15 +58,8 @@ void on_context(pa_context* context, void*)
             std::exit(1);
         return;
     }
-    const pa_sample_spec spec = {PA_SAMPLE_S16LE, 44100, 1};
-    for (int i = 0; i < g_count; ++i) {
-        char name[32];
-        std::snprintf(name, sizeof name, "stream %d", i);
-        g_streams[i] = pa_stream_new(context, name, &spec, nullptr);
-        pa_stream_set_write_callback(g_streams[i], write_silence, nullptr);
-        pa_stream_connect_playback(g_streams[i], nullptr, nullptr, PA_STREAM_NOFLAGS, nullptr,
-                                   nullptr);
-    }
+    open_streams(context);
+    pa_signal_new(SIGUSR1, next_track, context);
 }
 
 }  // namespace
@@ -45,9 +67,11 @@ void on_context(pa_context* context, void*)
 int main(int argc, char** argv)
 {
     g_count = argc > 1 ? std::atoi(argv[1]) : 1;
+    g_sink = argc > 2 ? argv[2] : nullptr;
     if (g_count < 1 || g_count > kMaxStreams)
         return 2;
     pa_mainloop* mainloop = pa_mainloop_new();
+    pa_signal_init(pa_mainloop_get_api(mainloop));
     pa_context* context = pa_context_new(pa_mainloop_get_api(mainloop), "stream_pool");
     pa_context_set_state_callback(context, on_context, nullptr);
     if (pa_context_connect(context, nullptr, PA_CONTEXT_NOAUTOSPAWN, nullptr) < 0)

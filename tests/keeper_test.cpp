@@ -1,0 +1,233 @@
+// The keeper: what the program tells it and when, what it does once its
+// pipe ends, and that a kill at any moment leaves it able to restore.
+#include "audio/volume_fader.h"
+#include "ducking/keeper.h"
+#include "ducking/keeper_records.h"
+#include "ducking/saved_volumes.h"
+#include "support/loop_driver.h"
+#include "support/sim_world.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+
+namespace {
+
+std::string save_record(uint32_t pid, float volume)
+{
+    char record[kMaxKeeperRecord];
+    EXPECT_TRUE(format_saved_record({pid, volume}, record, kMaxKeeperRecord));
+    return record;
+}
+
+class Keeper : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        sim_reset();
+        forget_saved_volumes();
+        endpoint = sim_add_endpoint();
+        player = add_app(endpoint, 10, "player.exe", 0.8f);
+        chat = add_app(endpoint, 20, "chat.exe", 0.5f);
+    }
+    void TearDown() override
+    {
+        forget_saved_volumes();
+        EXPECT_TRUE(all_references_released());
+    }
+
+    int endpoint = 0;
+    int player = 0;
+    int chat = 0;
+};
+
+// -- what the program tells it ---------------------------------------------
+
+TEST_F(Keeper, StartsWithTheFirstSavedVolumeAndHearsOfEveryChange)
+{
+    run_loop("list\nduck 20 nobody\nduck 20 player\nduck 50 player;chat\nrestore\nquit\n");
+    EXPECT_EQ(std::string(sim_keeper_transcript()),
+              "start\n" + save_record(10, 0.8f) + "\n" +  // nothing before the first save
+              save_record(20, 0.5f) + "\n"                // the player is not told twice
+              "clear\n"
+              "release\n");
+}
+
+TEST_F(Keeper, IsToldBeforeTheRampThatLowersAndClearedOnlyAfterTheRestoreRamp)
+{
+    run_loop("duck 20 player\nrestore\n");
+    const std::string told = sim_keeper_transcript();
+    const int saved = static_cast<int>(told.find("clear"));
+    for (int i = 0; i < sim_volume_set_count(); ++i) {
+        const SimVolumeSet& set = sim_volume_set(i);
+        EXPECT_GT(set.keeper_told, 6) << "set " << i << " before the keeper knew";
+        EXPECT_LE(set.keeper_told, saved) << "set " << i << " after the keeper was cleared";
+    }
+}
+
+TEST_F(Keeper, EndOfInputWithNothingSavedLetsItGoHoldingNothing)
+{
+    const LoopRun run = run_loop("duck 20 player\n");
+    EXPECT_EQ(run.output, "{\"ok\":true,\"bajados\":1}\n{\"ok\":true}\n");
+    EXPECT_EQ(std::string(sim_keeper_transcript()),
+              "start\n" + save_record(10, 0.8f) + "\nclear\nrelease\n");
+}
+
+TEST_F(Keeper, ThatCannotBeStartedChangesNothingForTheController)
+{
+    sim_fail(SimOp::kStartKeeper);
+    const LoopRun run = run_loop("duck 20 player\nrestore\nduck 30 chat\n");
+    EXPECT_EQ(run.output, "{\"ok\":true,\"bajados\":1}\n{\"ok\":true}\n"
+                          "{\"ok\":true,\"bajados\":1}\n{\"ok\":true}\n");
+    EXPECT_FLOAT_EQ(sim_session_volume(player), 0.8f);
+    EXPECT_FLOAT_EQ(sim_session_volume(chat), 0.5f);
+    EXPECT_EQ(std::string(sim_keeper_transcript()), "");
+}
+
+TEST_F(Keeper, ThatMissedARecordIsReplacedAndToldEverythingOnce)
+{
+    sim_fail(SimOp::kTellKeeper, 1);  // the second record is not delivered
+    run_loop("duck 20 player;chat\n");
+    const std::string both = save_record(10, 0.8f) + "\n" + save_record(20, 0.5f) + "\n";
+    EXPECT_EQ(std::string(sim_keeper_transcript()),
+              "start\n" + save_record(10, 0.8f) + "\nstop\nstart\n" + both + "clear\nrelease\n");
+}
+
+TEST_F(Keeper, ThatCannotBeToldAnythingIsStoppedAndTheDuckStillWorks)
+{
+    sim_fail(SimOp::kTellKeeper);
+    const LoopRun run = run_loop("duck 20 player\n");
+    EXPECT_EQ(run.output, "{\"ok\":true,\"bajados\":1}\n{\"ok\":true}\n");
+    EXPECT_EQ(std::string(sim_keeper_transcript()), "start\nstop\nstart\nstop\n");
+    EXPECT_FLOAT_EQ(sim_session_volume(player), 0.8f);
+}
+
+// -- the keeper itself -----------------------------------------------------
+
+TEST_F(Keeper, HoldingNothingWhenItsPipeEndsTouchesNothing)
+{
+    const std::string records = save_record(10, 0.8f) + "\nclear\n";
+    sim_feed_keeper(records.c_str());
+    EXPECT_EQ(run_keeper(), 0);
+    EXPECT_EQ(sim_runtime_joins(), 0) << "no audio connection at all";
+    EXPECT_EQ(sim_enumerators_created(), 0);
+    EXPECT_EQ(sim_volume_set_count(), 0);
+}
+
+TEST_F(Keeper, RestoresWhatItHoldsAsARestoreWould)
+{
+    sim_set_session_volume(player, 0.16f);
+    sim_set_session_volume(chat, 0.1f);
+    const std::string records = save_record(10, 0.8f) + "\nnot a record\nsave 20\n" +
+                                save_record(10, 0.3f) + "\n";  // a second save of one pid is ignored
+    sim_feed_keeper(records.c_str());
+    EXPECT_EQ(run_keeper(), 0);
+    EXPECT_EQ(volume_sets_of(player), "0.22 0.29 0.35 0.42 0.48 0.54 0.61 0.67 0.74 0.80");
+    EXPECT_EQ(volume_sets_of(chat), "") << "never saved: left where it is";
+    EXPECT_EQ(sim_runtime_joins(), 1);
+    EXPECT_EQ(sim_runtime_leaves(), 1);
+    EXPECT_TRUE(nothing_saved());
+}
+
+TEST_F(Keeper, KeepsTryingWhileThePlatformCannotBeReached)
+{
+    sim_set_session_volume(player, 0.16f);
+    sim_fail(SimOp::kCreateEnumerator);
+    sim_before_enumeration(4, [] { sim_heal(SimOp::kCreateEnumerator); });
+    const std::string records = save_record(10, 0.8f) + "\n";
+    sim_feed_keeper(records.c_str());
+    run_keeper();
+    EXPECT_EQ(sim_enumerators_created(), 4);
+    EXPECT_FLOAT_EQ(sim_session_volume(player), 0.8f);
+    // Each failed try still waits out a ramp's time, then a second.
+    const uint64_t ramp = kFadeMs;
+    EXPECT_EQ(sim_clock_ms(), 3 * (ramp + kKeeperRetryMs) + ramp);
+}
+
+TEST_F(Keeper, GivesUpAfterTenMinutes)
+{
+    sim_fail(SimOp::kActiveEndpoints);
+    const std::string records = save_record(10, 0.8f) + "\n";
+    sim_feed_keeper(records.c_str());
+    run_keeper();
+    const uint64_t ramp = kFadeMs;
+    EXPECT_GE(sim_clock_ms(), kKeeperPatienceMs);
+    EXPECT_LT(sim_clock_ms(), kKeeperPatienceMs + ramp + kKeeperRetryMs);
+    EXPECT_EQ(sim_volume_set_count(), 0);
+}
+
+// A kill after any volume set: the records told by then, read by a keeper
+// in a world where that set was the last, bring everything back.
+TEST_F(Keeper, AKillAtAnyMomentLeavesItAbleToRestore)
+{
+    run_loop("duck 20 player\nduck 50 player;chat\nrestore\n");
+    const std::string told = sim_keeper_transcript();
+    const int sets = sim_volume_set_count();
+    ASSERT_EQ(sets, 50);
+    struct Moment {
+        int told;
+        int session;
+        float level;
+    };
+    Moment moments[50];
+    for (int i = 0; i < sets; ++i)
+        moments[i] = {sim_volume_set(i).keeper_told, sim_volume_set(i).session,
+                      sim_volume_set(i).level};
+    float player_at = 0.8f;
+    float chat_at = 0.5f;
+    for (const Moment& moment : moments) {
+        (moment.session == player ? player_at : chat_at) = moment.level;
+        forget_saved_volumes();
+        sim_reset();
+        sim_add_endpoint();
+        const int player_now = add_app(0, 10, "player.exe", player_at);
+        const int chat_now = add_app(0, 20, "chat.exe", chat_at);
+        const std::string records = told.substr(0, static_cast<size_t>(moment.told));
+        sim_feed_keeper(records.c_str());
+        run_keeper();
+        EXPECT_FLOAT_EQ(sim_session_volume(player_now), 0.8f) << records;
+        EXPECT_FLOAT_EQ(sim_session_volume(chat_now), 0.5f) << records;
+    }
+}
+
+// -- the records -------------------------------------------------------------
+
+TEST(KeeperRecords, CarryVolumesAndMemoriesExactly)
+{
+    SavedVolume saved{};
+    VolumeMemory memory{};
+    char record[kMaxKeeperRecord];
+    ASSERT_TRUE(format_saved_record({4294967295u, 0.1f}, record, kMaxKeeperRecord));
+    ASSERT_EQ(parse_keeper_record(record, &saved, &memory), KeeperRecord::kSave);
+    EXPECT_EQ(saved.pid, 4294967295u);
+    EXPECT_EQ(saved.volume, 0.1f) << "bit for bit";
+
+    VolumeMemory sent{};
+    std::strcpy(sent.key, "sink-input-by-application-name:My Player 2");
+    sent.muted = true;
+    sent.channels = kMaxChannels;
+    for (int i = 0; i < kMaxChannels; ++i) {
+        sent.positions[i] = static_cast<uint8_t>(i + 1);
+        sent.levels[i] = 1.5f / static_cast<float>(i + 1);
+    }
+    ASSERT_TRUE(format_memory_record(sent, record, kMaxKeeperRecord));
+    ASSERT_EQ(parse_keeper_record(record, &saved, &memory), KeeperRecord::kMemory);
+    EXPECT_STREQ(memory.key, sent.key) << "spaces in a name travel";
+    EXPECT_TRUE(memory.muted);
+    EXPECT_EQ(std::memcmp(memory.positions, sent.positions, sizeof sent.positions), 0);
+    EXPECT_EQ(std::memcmp(memory.levels, sent.levels, sizeof sent.levels), 0);
+}
+
+TEST(KeeperRecords, AnythingMalformedIsUnknown)
+{
+    SavedVolume saved{};
+    VolumeMemory memory{};
+    for (const char* record : {"", "save", "save 1", "save 1 2 3", "save -1 2", "save 1 99999999999",
+                               "clear now", "memory 0 1 0 1065353216", "memory 2 1 0 1065353216 k",
+                               "memory 0 33 0 1065353216 k", "memory 0 1 256 1065353216 k",
+                               "memory 0 0 k"})
+        EXPECT_EQ(parse_keeper_record(record, &saved, &memory), KeeperRecord::kUnknown) << record;
+}
+
+}  // namespace

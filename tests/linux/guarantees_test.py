@@ -1,0 +1,213 @@
+"""What appduck promises beyond its replies, on a real server with the
+server's stream memory (PulseAudio's module-stream-restore; WirePlumber's
+stream state on PipeWire): nothing stays ducked when appduck is killed, a
+reply means the server has every level, a stream that ended while ducked
+comes back at its own volume, and a server stall loses nothing.
+
+usage: guarantees_test.py path/to/appduck [unittest arguments]
+(APPDUCK_STREAM_POOL names the many-streams client)
+"""
+import os
+import select
+import shutil
+import signal
+import subprocess
+import sys
+import tempfile
+import time
+import unittest
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+import sound_world  # noqa: E402
+
+DUCKED = '{"ok":true,"bajados":1}\n'
+OK = '{"ok":true}\n'
+
+
+class MemoryCase(sound_world.SoundTestCase):
+    modules = ("module-stream-restore",)
+
+    def stop_player(self, name):
+        self.players[name].stop()
+        sound_world.wait_until(lambda: name not in self.server.sink_inputs(), 10,
+                               "the end of " + name)
+
+    def start_player(self, name):
+        """Starts the player's next stream; returns the volume it starts at."""
+        old = self.players[name]
+        self.players[name] = sound_world.Player(self.server, self.workdir, name, old.frequency)
+        return self.server.sink_inputs()[name][0]
+
+
+class Keeper(MemoryCase):
+    """appduck killed with SIGKILL: its keeper restores what it ducked."""
+
+    def kill_and_check(self):
+        killed = time.monotonic()
+        self.appduck.process.kill()
+        # The keeper holds none of appduck's descriptors: the controller's
+        # read ends the moment appduck dies.
+        output = self.appduck.process.stdout.fileno()
+        ready, _, _ = select.select([output], [], [], 1)
+        self.assertTrue(ready and os.read(output, 4096) == b"", "appduck's output did not end")
+        self.assertLess(time.monotonic() - killed, 0.1)
+        self.appduck.process.wait()
+        sound_world.wait_until(lambda: abs(self.server.sink_inputs()["player"][0] - 1.0) < 0.001,
+                               1, "the keeper's restore")
+        print("\nkeeper: the player is back at its own volume %.0f ms after the kill"
+              % ((time.monotonic() - killed) * 1000), file=sys.stderr)
+        self.assertRestored()
+        sound_world.wait_for_no_appduck(self.server)
+        # What the server remembers is the application's own volume again.
+        self.stop_player("player")
+        self.assertAlmostEqual(self.start_player("player"), 1.0, delta=0.001)
+
+    def test_sigkill_after_a_finished_duck(self):
+        self.assertEqual(self.appduck.ask("duck 20 player"), DUCKED)
+        self.assertRatios({"player": 0.2})
+        self.kill_and_check()
+
+    def test_sigkill_in_the_middle_of_a_ramp(self):
+        self.appduck.send("duck 20 player")
+        time.sleep(0.15)
+        self.kill_and_check()
+
+    def test_a_clean_end_leaves_no_process_and_touches_nothing_after(self):
+        ends = {"quit": lambda: self.appduck.send("quit"),
+                "end of input": lambda: self.appduck.close_input(),
+                "SIGTERM": lambda: self.appduck.process.send_signal(signal.SIGTERM)}
+        for what, end in ends.items():
+            with self.subTest(end=what):
+                self.appduck.kill()
+                self.appduck = sound_world.Appduck(self.server)
+                self.assertEqual(self.appduck.ask("duck 20 player"), DUCKED)
+                end()
+                self.assertEqual(self.appduck.finish(), (OK, 0))
+                sound_world.wait_for_no_appduck(self.server, 1)
+                # A volume the user sets now is the user's: no keeper acts.
+                index = self.server.sink_input_index("player")
+                self.server.pactl("set-sink-input-volume", index, "0.5")
+                time.sleep(1)
+                self.assertAlmostEqual(self.server.sink_inputs()["player"][0], 0.5, delta=0.001)
+                self.server.pactl("set-sink-input-volume", index, "1.0")
+
+
+class StreamEnds(MemoryCase):
+    """A stream that ends while ducked: the server remembered it ducked."""
+
+    def test_its_next_stream_starts_at_its_own_volume(self):
+        self.assertEqual(self.appduck.ask("duck 20 player"), DUCKED)
+        self.stop_player("player")
+        self.assertEqual(self.appduck.ask("restore"), OK)
+        self.assertAlmostEqual(self.start_player("player"), 1.0, delta=0.001)
+
+    def test_a_stream_reopened_during_the_duck_comes_back_too(self):
+        # A player that opens a stream per track: the new one starts at the
+        # ducked volume the server remembered, and the restore brings it
+        # back, now and in the server's memory.
+        exe = os.path.join(self.workdir, "tracks")
+        shutil.copy(os.environ["APPDUCK_STREAM_POOL"], exe)
+        tracks = subprocess.Popen([exe, "1"], env=self.server.env)
+        self.addCleanup(tracks.wait)
+        self.addCleanup(tracks.kill)
+        sound_world.wait_until(lambda: "tracks" in self.server.sink_inputs(), 10, "tracks")
+        self.assertEqual(self.appduck.ask("duck 20 tracks"), DUCKED)
+        old = self.server.sink_input_index("tracks")
+        tracks.send_signal(signal.SIGUSR1)
+        sound_world.wait_until(lambda: self.server.sink_input_index("tracks") != old, 10,
+                               "the next track")
+        self.assertAlmostEqual(self.server.sink_inputs()["tracks"][0], 0.2, delta=0.001)
+        self.assertEqual(self.appduck.ask("restore"), OK)
+        self.assertAlmostEqual(self.server.sink_inputs()["tracks"][0], 1.0, delta=0.001)
+        old = self.server.sink_input_index("tracks")
+        tracks.send_signal(signal.SIGUSR1)
+        sound_world.wait_until(lambda: self.server.sink_input_index("tracks") != old, 10,
+                               "the track after")
+        self.assertAlmostEqual(self.server.sink_inputs()["tracks"][0], 1.0, delta=0.001)
+
+
+class ServerStall(MemoryCase):
+    """The server stops answering for 3 s while appduck restores."""
+
+    def test_end_of_input_brings_the_player_back_after_the_stall(self):
+        self.assertEqual(self.appduck.ask("duck 20 player"), DUCKED)
+        self.assertRatios({"player": 0.2})
+        group = self.server.process.pid
+        os.killpg(group, signal.SIGSTOP)
+        stopped = time.monotonic()
+        try:
+            self.assertEqual(self.appduck.ask("restore"), OK)
+            print("\nstall: restore replied after %.1f s" % (time.monotonic() - stopped),
+                  file=sys.stderr)
+        finally:
+            time.sleep(max(0.0, 3 - (time.monotonic() - stopped)))
+            os.killpg(group, signal.SIGCONT)
+        self.appduck.close_input()
+        self.assertEqual(self.appduck.finish(20), (OK, 0))
+        self.assertAlmostEqual(self.server.sink_inputs()["player"][0], 1.0, delta=0.001)
+        self.assertRestored()
+
+
+class ManyStreams(unittest.TestCase):
+    """190 streams in two clients on two sinks: every one of them is at its
+    level the moment a reply comes."""
+
+    @classmethod
+    def setUpClass(cls):
+        cls.server = sound_world.SoundServer()
+        cls.workdir = tempfile.mkdtemp(prefix="appduck-pools.")
+        cls.pools = []
+        try:
+            cls.start_pools()
+        except BaseException:
+            cls.tearDownClass()
+            raise
+
+    @classmethod
+    def start_pools(cls):
+        cls.server.start()
+        cls.server.add_sink("second")
+        # A PipeWire sink mixes at most 128 streams.
+        split = (125, 65) if cls.server.flavour() == "pipewire" else (150, 40)
+        for name, count, sink in (("pool_a", split[0], "test"), ("pool_b", split[1], "second")):
+            exe = os.path.join(cls.workdir, name)
+            shutil.copy(os.environ["APPDUCK_STREAM_POOL"], exe)
+            cls.pools.append(subprocess.Popen([exe, str(count), sink], env=cls.server.env))
+        # PipeWire lists a stream before WirePlumber has linked it to a sink.
+        sound_world.wait_until(lambda: cls.linked_streams() == 190, 30, "190 streams on sinks")
+
+    @classmethod
+    def tearDownClass(cls):
+        for pool in cls.pools:
+            pool.kill()
+            pool.wait()
+        cls.server.cleanup()
+        shutil.rmtree(cls.workdir, ignore_errors=True)
+
+    @classmethod
+    def linked_streams(cls):
+        lines = cls.server.pactl("list", "short", "sink-inputs").splitlines()
+        return sum(1 for line in lines if line.split()[1] != str(2 ** 32 - 1))
+
+    def levels(self):
+        return sorted(round(max(volumes), 3) for _, volumes in self.server.streams())
+
+    def test_every_stream_is_at_its_level_when_the_reply_comes(self):
+        appduck = sound_world.Appduck(self.server)
+        try:
+            for command, reply, level in (("duck 20 pool_*", DUCKED, 0.2), ("restore", OK, 1.0)):
+                started = time.monotonic()
+                self.assertEqual(appduck.ask(command), reply)
+                took = time.monotonic() - started
+                self.assertEqual(self.levels(), [level] * 190, command)
+                print("\n190 streams: %s replied after %.0f ms" % (command, took * 1000),
+                      file=sys.stderr)
+            appduck.close_input()
+            self.assertEqual(appduck.finish(), (OK, 0))
+        finally:
+            appduck.kill()
+
+
+if __name__ == "__main__":
+    sound_world.APPDUCK = os.path.abspath(sys.argv.pop(1))
+    unittest.main(verbosity=2)

@@ -1,0 +1,129 @@
+// A restore is only as good as what reached the platform: saved volumes
+// survive a restore that could not reach it, and what the platform
+// remembered of a stream that ended while ducked is put back.
+#include "audio/volume_fader.h"
+#include "ducking/ducking.h"
+#include "ducking/saved_volumes.h"
+#include "support/loop_driver.h"
+#include "support/sim_world.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+namespace {
+
+constexpr const char* kOk = "{\"ok\":true}\n";
+constexpr const char* kDucked = "{\"ok\":true,\"bajados\":1}\n";
+constexpr uint64_t kRamp = kFadeMs;
+
+class Restore : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        sim_reset();
+        forget_saved_volumes();
+        endpoint = sim_add_endpoint();
+        player = add_app(endpoint, 10, "player.exe", 0.8f);
+    }
+    void TearDown() override
+    {
+        forget_saved_volumes();
+        EXPECT_TRUE(all_references_released());
+    }
+
+    int endpoint = 0;
+    int player = 0;
+};
+
+TEST_F(Restore, ThatCannotReachThePlatformKeepsWhatIsSavedForTheNextOne)
+{
+    // The duck's rebuild is the first; the restore's rebuild finds no
+    // server; the one after finds it back.
+    sim_before_enumeration(2, [] { sim_fail(SimOp::kCreateEnumerator); });
+    sim_before_enumeration(3, [] { sim_heal(SimOp::kCreateEnumerator); });
+    const LoopRun run = run_loop("duck 20 player\nrestore\nlist\nrestore\n");
+    EXPECT_EQ(run.output, std::string(kDucked) + kOk +
+                              "[{\"exe\":\"player.exe\",\"name\":\"player\",\"vol\":16}]\n" + kOk + kOk);
+    EXPECT_FLOAT_EQ(sim_session_volume(player), 0.8f);
+    EXPECT_EQ(sim_clock_ms(), 3 * kRamp) << "every restore with something saved waits a ramp";
+}
+
+TEST_F(Restore, WhoseChangesTheServerDidNotConfirmKeepsWhatIsSaved)
+{
+    sim_before_enumeration(2, [] { sim_fail(SimOp::kConfirmChanges); });
+    sim_before_enumeration(3, [] { sim_heal(SimOp::kConfirmChanges); });
+    sim_before_enumeration(3, [] { sim_set_session_volume(0, 0.16f); });  // the sets were lost
+    const LoopRun run = run_loop("duck 20 player\nrestore\nrestore\nrestore\n");
+    EXPECT_EQ(run.output, std::string(kDucked) + kOk + kOk + kOk + kOk);
+    EXPECT_FLOAT_EQ(sim_session_volume(player), 0.8f);
+    EXPECT_EQ(sim_enumerators_created(), 3) << "the third restore had nothing left to do";
+}
+
+TEST_F(Restore, EndOfInputKeepsTryingForTenSecondsThenLeavesItToTheKeeper)
+{
+    sim_before_enumeration(2, [] { sim_fail(SimOp::kActiveEndpoints); });
+    const LoopRun run = run_loop("duck 20 player\n");
+    EXPECT_EQ(run.output, std::string(kDucked) + kOk);
+    const uint64_t trying = sim_clock_ms() - kRamp;
+    EXPECT_GE(trying, kEndOfInputPatienceMs);
+    EXPECT_LT(trying, kEndOfInputPatienceMs + kRamp + kEndOfInputRetryMs);
+    const std::string told = sim_keeper_transcript();
+    EXPECT_EQ(told.find("clear"), std::string::npos) << "the keeper still holds the player";
+    EXPECT_EQ(told.substr(told.size() - 8), "release\n");
+    EXPECT_FALSE(nothing_saved());
+}
+
+TEST_F(Restore, EndOfInputRestoresOnceTheServerIsBack)
+{
+    sim_before_enumeration(2, [] { sim_fail(SimOp::kCreateEnumerator); });
+    sim_before_enumeration(5, [] { sim_heal(SimOp::kCreateEnumerator); });
+    const LoopRun run = run_loop("duck 20 player\n");
+    EXPECT_EQ(run.output, std::string(kDucked) + kOk);
+    EXPECT_FLOAT_EQ(sim_session_volume(player), 0.8f);
+    EXPECT_EQ(sim_clock_ms(), kRamp + 3 * (kRamp + kEndOfInputRetryMs) + kRamp);
+    EXPECT_NE(std::string(sim_keeper_transcript()).find("clear"), std::string::npos);
+}
+
+// -- what the platform remembers ------------------------------------------------
+
+TEST_F(Restore, PutsBackTheMemoryOfAStreamThatEndedWhileDucked)
+{
+    sim_set_session_memory(player, "by-name:player");
+    const int chat = add_app(endpoint, 20, "chat.exe", 0.5f);
+    sim_set_session_memory(chat, "by-name:chat");
+    sim_before_enumeration(2, [] { sim_end_session(0); });  // the player's track ended
+    run_loop("duck 20 player;chat\nrestore\n");
+    // The chat's own restore set puts its memory back; the player's stream
+    // is gone, so its memory is written as it was before the duck.
+    EXPECT_EQ(std::string(sim_memory_writes()), "by-name:player=0.80 ");
+    EXPECT_FLOAT_EQ(sim_session_volume(chat), 0.5f);
+}
+
+TEST_F(Restore, RemembersTheFirstDucksMemoryNotALaterStreamsDuckedOne)
+{
+    sim_set_session_memory(player, "by-name:player");
+    // A new stream of the player starts at the ducked volume the server
+    // remembered; the next duck must not take that as the player's own.
+    sim_before_enumeration(2, [] {
+        sim_end_session(0);
+        sim_set_session_memory(sim_add_session(0, 10, 0.16f), "by-name:player");
+    });
+    sim_before_enumeration(3, [] { sim_end_process(10); });
+    run_loop("duck 20 player\nduck 20 player\nrestore\n");
+    EXPECT_EQ(std::string(sim_memory_writes()), "by-name:player=0.80 ");
+}
+
+TEST_F(Restore, ThatCannotReachThePlatformWritesNoMemory)
+{
+    sim_set_session_memory(player, "by-name:player");
+    sim_before_enumeration(2, [] {
+        sim_end_session(0);
+        sim_fail(SimOp::kCreateEnumerator);
+    });
+    run_loop("duck 20 player\nrestore\n");
+    EXPECT_EQ(std::string(sim_memory_writes()), "");
+    EXPECT_FALSE(nothing_saved());
+}
+
+}  // namespace
