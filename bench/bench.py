@@ -6,6 +6,9 @@ usage: bench.py BUILD_LINUX BUILD_WINDOWS STANDIN_PREFIX
   64 playing streams, beside what a user would script instead (pactl);
 - a session-table rebuild on the simulated platform (Google Benchmark);
 - a ramp's duration and step spacing, natively and under Wine;
+- replies to `duck` and `restore` of every stream, with 16 and 190 streams;
+- the keeper: what starting it adds to the first `duck`, its memory while it
+  waits, and how soon it restores after a SIGKILL, natively and under Wine;
 - the Windows exe's size and imports, the Linux program's peak memory.
 """
 import json
@@ -113,6 +116,8 @@ def native_figures(appduck_path, server, workdir):
                     "%s / %s" % (ms(statistics.median(no)), ms(percentile(no, 0.99))))
             listed = appduck.times(b"list", 300 if streams < 64 else 100)
             appduck.close()
+            if streams == 16:
+                everything_replies(appduck_path, server, streams)
             pactl = timed_run(["pactl", "list", "sink-inputs"], server.env, 30)
             row("reply `list`, %d streams, median / p99" % streams,
                 "%s / %s" % (ms(statistics.median(listed)), ms(percentile(listed, 0.99))),
@@ -124,6 +129,14 @@ def native_figures(appduck_path, server, workdir):
             "`pactl set-sink-input-volume`: %s" % ms(statistics.median(one_set)))
         ramp_figures(appduck_path, server)
         peak_memory(appduck_path, server)
+        keeper_figures(appduck_path, server)
+        # 190 streams: the rest in one more client, on a second sink.
+        server.add_sink("second")
+        players.append(subprocess.Popen([STREAM_POOL, "126", "second"], env=server.env))
+        sound_world.wait_until(lambda: len(server.pactl(
+            "list", "short", "sink-inputs").splitlines()) >= 190, 30, "190 streams")
+        time.sleep(3)
+        everything_replies(appduck_path, server, 190)
     finally:
         for player in players:
             player.kill()
@@ -178,6 +191,74 @@ def ramp_figures(appduck_path, server):
         "%.2f× faster" % (statistics.median(scripted) / statistics.median(durations)))
 
 
+def everything_replies(appduck_path, server, streams):
+    """Replies to a duck and a restore of every stream: each comes once the
+    server has acknowledged every level of the ramp."""
+    appduck = Appduck([appduck_path], server.env)
+    ducks, restores = [], []
+    for _ in range(10):
+        ducks.append(appduck.ask(b"duck 20 *")[1])
+        restores.append(appduck.ask(b"restore")[1])
+    appduck.close()
+    row("reply to `duck` / `restore` of all %d streams, median" % streams,
+        "%s / %s" % (ms(statistics.median(ducks)), ms(statistics.median(restores))))
+
+
+def children(pid):
+    with open("/proc/%d/task/%d/children" % (pid, pid)) as listing:
+        return [int(child) for child in listing.read().split()]
+
+
+def keeper_figures(appduck_path, server):
+    """What the keeper costs and how soon it acts: the first duck (which
+    starts it) beside later ducks, its resident memory while it waits, and
+    the time from a SIGKILL of appduck to the first restoring volume set and
+    to the last, as `pactl subscribe` sees them."""
+    index = server.pactl("list", "short", "sink-inputs").split()[0]
+    firsts, laters, resident, first_sets, restored = [], [], [], [], []
+    events = []
+    subscriber = subprocess.Popen(["pactl", "subscribe"], env=server.env,
+                                  stdout=subprocess.PIPE, text=True)
+
+    def listen():
+        for line in subscriber.stdout:
+            if "'change' on sink-input #%s" % index in line:
+                events.append(time.perf_counter())
+    threading.Thread(target=listen, daemon=True).start()
+    time.sleep(0.5)
+    for _ in range(10):
+        appduck = Appduck([appduck_path], server.env)
+        appduck.ask(b"list")  # connected and loaded: the first duck differs only by the keeper
+        firsts.append(appduck.ask(b"duck 20 player0")[1])
+        appduck.ask(b"restore")
+        laters.append(appduck.ask(b"duck 20 player0")[1])
+        (keeper,) = children(appduck.process.pid)
+        with open("/proc/%d/status" % keeper) as status:
+            resident.append(int(re.search(r"VmRSS:\s+(\d+)", status.read()).group(1)))
+        time.sleep(0.2)
+        seen = len(events)
+        killed = time.perf_counter()
+        appduck.process.kill()
+        appduck.process.wait()
+        appduck.process.stdin.close()
+        appduck.process.stdout.close()
+        sound_world.wait_until(lambda: len(events) >= seen + 10, 10, "the keeper's ramp")
+        first_sets.append(events[seen] - killed)
+        restored.append(events[seen + 9] - killed)
+        sound_world.wait_until(lambda: not os.path.exists("/proc/%d" % keeper) or
+                               "State:\tZ" in open("/proc/%d/status" % keeper).read(),
+                               10, "the keeper's end")
+    subscriber.kill()
+    subscriber.wait()
+    subscriber.stdout.close()
+    row("first `duck` (starts the keeper) / a later `duck`, Linux, median",
+        "%s / %s" % (ms(statistics.median(firsts)), ms(statistics.median(laters))),
+        "", "+%s" % ms(statistics.median(firsts) - statistics.median(laters)))
+    row("keeper waiting, resident memory, Linux", "%.1f MiB" % (max(resident) / 1024))
+    row("SIGKILL to the keeper's first set / restored level, Linux, median",
+        "%s / %s" % (ms(statistics.median(first_sets)), ms(statistics.median(restored))))
+
+
 def peak_memory(appduck_path, server):
     """VmHWM of the program itself once a session is done (wait4's maxrss
     would count the interpreter that forked it)."""
@@ -221,14 +302,20 @@ def wine_figures(exe, prefix):
         subprocess.run(["wine", "cmd", "/c", "exit"], env=env, stdin=subprocess.DEVNULL,
                        stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
         appduck = Appduck(["wine", exe], env)
+        appduck.ask(b"list")  # COM and the audio service loaded: the keeper is the difference
+        first_duck = appduck.ask(b"duck 20 *")[1]
+        appduck.ask(b"restore")
         durations = []
         for _ in range(10):
             for command in (b"duck 20 *", b"restore"):
                 durations.append(appduck.ask(command)[1])
         no = appduck.times(b"hello", 1000)
         appduck.close()
+        first_sets, restored = wine_keeper_times(exe, env, log)
         subprocess.run(["wineserver", "-k"], env=env)
-        sets = [float(line.split()[3]) for line in open(log) if line.startswith("set ")]
+        with open(log) as lines:
+            sets = [float(line.split()[3]) for line in lines
+                    if line.startswith("set ")][:len(durations) * 10]
         spacings = [b - a for i, (a, b) in enumerate(zip(sets, sets[1:])) if (i + 1) % 10]
         row("ramp (reply to `duck`/`restore`), Wine, median / worst",
             "%s / %s" % (ms(statistics.median(durations)), ms(max(durations))))
@@ -237,8 +324,43 @@ def wine_figures(exe, prefix):
             "%d steps" % len(spacings))
         row("reply `{\"ok\":false}` under Wine, median / p99",
             "%s / %s" % (ms(statistics.median(no)), ms(percentile(no, 0.99))))
+        row("first `duck` (starts the keeper) / later ones, Wine, median",
+            "%s / %s" % (ms(first_duck), ms(statistics.median(durations[0::2]))), "",
+            "+%s" % ms(first_duck - statistics.median(durations[0::2])))
+        row("SIGKILL to the keeper's first set / restored level, Wine, median",
+            "%s / %s" % (ms(statistics.median(first_sets) / 1000),
+                         ms(statistics.median(restored) / 1000)))
     finally:
         shutil.rmtree(work, ignore_errors=True)
+
+
+def wine_keeper_times(exe, env, log):
+    """Milliseconds from a SIGKILL of appduck.exe's Wine process to its
+    keeper's first volume set and to its last, by the stand-in's wall clock."""
+    first_sets, restored = [], []
+    for _ in range(5):
+        appduck = Appduck(["wine", exe], env)
+        appduck.ask(b"duck 20 *")
+        with open(log) as lines:
+            sections = sum(1 for line in lines if line.startswith("process "))
+        killed = time.time() * 1000
+        appduck.process.kill()
+        appduck.process.wait()
+        appduck.process.stdin.close()
+        appduck.process.stdout.close()
+
+        def keeper_sets():
+            with open(log) as lines:
+                text = lines.read().split("process ")
+            if len(text) <= sections + 1 or "unloaded" not in text[sections + 1]:
+                return None
+            return [float(line.split()[3]) for line in text[sections + 1].splitlines()
+                    if line.startswith("set ")]
+        sound_world.wait_until(lambda: keeper_sets() is not None, 30, "the keeper under Wine")
+        sets = keeper_sets()
+        first_sets.append(sets[0] - killed)
+        restored.append(sets[-1] - killed)
+    return first_sets, restored
 
 
 def main():
