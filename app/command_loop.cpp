@@ -66,6 +66,17 @@ void strip_line_ending(char* line)
         line[--length] = 0;
 }
 
+// Windows PowerShell 5.1 starts what it writes with a UTF-8 byte order mark
+// when a script sets $OutputEncoding to UTF-8: it belongs to no command.
+// Only the very start of the input is looked at.
+void drop_byte_order_mark(char* line)
+{
+    constexpr char kByteOrderMark[] = "\xEF\xBB\xBF";
+    constexpr size_t kMarkBytes = sizeof kByteOrderMark - 1;
+    if (std::strncmp(line, kByteOrderMark, kMarkBytes) == 0)
+        std::memmove(line, line + kMarkBytes, std::strlen(line) - kMarkBytes + 1);
+}
+
 const Command* find_command(const char* line)
 {
     for (const Command& command : kCommands) {
@@ -81,10 +92,12 @@ int run_command_loop()
 {
     join_object_runtime();
     static char line[kLineBuffer];
-    for (;;) {
+    for (bool first = true;; first = false) {
         const LineRead read = read_line(line);
         if (read == LineRead::kEnd)
             break;
+        if (first)
+            drop_byte_order_mark(line);
         if (read == LineRead::kTooLong) {
             reply_not_a_command(line);
             continue;

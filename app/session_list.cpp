@@ -17,13 +17,16 @@ bool listed_before(int index)
     return false;
 }
 
-// The name without its extension: cut at the last dot, whole without one.
-void strip_extension(const Utf16Char* exe_name, Utf16Char* out)
+// The application's name, one that `duck` accepts for it: where the
+// platform's executables carry an extension, the name is cut at its last
+// dot (whole without one); elsewhere the name is the whole file name.
+void application_name(const Utf16Char* exe_name, Utf16Char* out)
 {
+    const bool extension = executable_names_have_extensions();
     int dot = -1;
     int length = 0;
     for (; exe_name[length]; ++length) {
-        if (exe_name[length] == UTF16_LITERAL('.'))
+        if (extension && exe_name[length] == UTF16_LITERAL('.'))
             dot = length;
     }
     const int keep = dot >= 0 ? dot : length;
@@ -47,7 +50,7 @@ void list_command(const char*)
         first = false;
         emit_json_string(entry.exe_name);
         Utf16Char name[kMaxExeName];
-        strip_extension(entry.exe_name, name);
+        application_name(entry.exe_name, name);
         emit(",\"name\":");
         emit_json_string(name);
         emit(",\"vol\":%d}", static_cast<int>(entry.volume * 100.0f + 0.5f));

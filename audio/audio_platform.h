@@ -102,6 +102,10 @@ bool next_process(ProcessSnapshot* snapshot, uint32_t* pid);
 // The executable's file name, without directory; at most kMaxExeName - 1
 // units and a terminator.
 void current_process_exe(ProcessSnapshot* snapshot, Utf16Char* exe_name);
+// Whether executable names end in an extension that is not part of the
+// application's name: Windows' "player.exe" is the application "player",
+// while on Linux "radio.fm" or "python3.11" is the name itself.
+bool executable_names_have_extensions();
 void close_process_snapshot(ProcessSnapshot* snapshot);
 
 // Kernel services.

@@ -5,6 +5,7 @@
 // session of its own (a signal to the controller's process group does not
 // reach it), and "--keeper" as its argument.
 #include "audio_platform.h"
+#include "diagnostics.h"
 #include "linux_system.h"
 
 #include <cerrno>
@@ -39,15 +40,16 @@ struct Incoming {
 };
 Incoming g_incoming;
 
-bool spawn_keeper(int read_end, pid_t* pid)
+// Returns 0 or the error that kept the keeper from starting.
+int spawn_keeper(int read_end, pid_t* pid)
 {
     posix_spawn_file_actions_t actions;
     posix_spawnattr_t attributes;
     if (posix_spawn_file_actions_init(&actions) != 0)
-        return false;
+        return ENOMEM;
     if (posix_spawnattr_init(&attributes) != 0) {
         posix_spawn_file_actions_destroy(&actions);
-        return false;
+        return ENOMEM;
     }
     sigset_t every;
     sigset_t none;
@@ -67,11 +69,12 @@ bool spawn_keeper(int read_end, pid_t* pid)
     char marker[sizeof kKeeperMarker];
     std::memcpy(marker, kKeeperMarker, sizeof marker);
     char* arguments[] = {name, marker, nullptr};
-    const bool spawned =
-        prepared && posix_spawn(pid, "/proc/self/exe", &actions, &attributes, arguments, environ) == 0;
+    const int error = prepared ? posix_spawn(pid, "/proc/self/exe", &actions, &attributes, arguments,
+                                             environ)
+                               : EINVAL;
     posix_spawnattr_destroy(&attributes);
     posix_spawn_file_actions_destroy(&actions);
-    return spawned;
+    return error;
 }
 
 }  // namespace
@@ -79,8 +82,10 @@ bool spawn_keeper(int read_end, pid_t* pid)
 bool start_keeper()
 {
     int ends[2];
-    if (pipe2(ends, O_CLOEXEC) != 0)
+    if (pipe2(ends, O_CLOEXEC) != 0) {
+        diagnose("starting the keeper failed: pipe2: %s", std::strerror(errno));
         return false;
+    }
     // dup2 onto itself would keep close-on-exec: the read end must not
     // already be the keeper's descriptor number.
     if (ends[0] == kKeeperDescriptor) {
@@ -89,7 +94,10 @@ bool start_keeper()
         ends[0] = moved;
     }
     pid_t pid = -1;
-    const bool started = ends[0] >= 0 && spawn_keeper(ends[0], &pid);
+    const int error = ends[0] >= 0 ? spawn_keeper(ends[0], &pid) : errno;
+    const bool started = error == 0;
+    if (!started)
+        diagnose("starting the keeper failed: %s", std::strerror(error));
     if (ends[0] >= 0)
         close(ends[0]);
     if (!started) {
@@ -117,7 +125,10 @@ bool tell_keeper(const char* record)
     do {
         wrote = write(g_to_keeper, line, length + 1);
     } while (wrote < 0 && errno == EINTR);
-    return wrote == static_cast<ssize_t>(length + 1);
+    if (wrote == static_cast<ssize_t>(length + 1))
+        return true;
+    diagnose("telling the keeper failed: %s", wrote < 0 ? std::strerror(errno) : "a short write");
+    return false;
 }
 
 void stop_keeper()

@@ -6,6 +6,7 @@
 // it running. Its command line is "--keeper" and the pipe's handle value.
 #include "audio_platform.h"
 #include "decimal.h"
+#include "diagnostics.h"
 
 #include <windows.h>
 
@@ -76,14 +77,18 @@ bool start_keeper()
     SECURITY_ATTRIBUTES inheritable = {sizeof inheritable, nullptr, TRUE};
     HANDLE read_end = nullptr;
     HANDLE write_end = nullptr;
-    if (!CreatePipe(&read_end, &write_end, &inheritable, kPipeBytes))
+    if (!CreatePipe(&read_end, &write_end, &inheritable, kPipeBytes)) {
+        diagnose("starting the keeper failed: CreatePipe: error %lu", GetLastError());
         return false;
+    }
     SetHandleInformation(write_end, HANDLE_FLAG_INHERIT, 0);
     // A keeper that stopped reading must never hold up a reply.
     DWORD mode = PIPE_READMODE_BYTE | PIPE_NOWAIT;
     SetNamedPipeHandleState(write_end, &mode, nullptr, nullptr);
     PROCESS_INFORMATION process{};
     const bool started = create_keeper(read_end, &process);
+    if (!started)
+        diagnose("starting the keeper failed: CreateProcessW: error %lu", GetLastError());
     CloseHandle(read_end);
     if (!started) {
         CloseHandle(write_end);
@@ -105,8 +110,12 @@ bool tell_keeper(const char* record)
     line[length] = '\n';
     // A write that does not go through whole is a record the keeper missed.
     DWORD wrote = 0;
-    return WriteFile(g_to_keeper, line, static_cast<DWORD>(length + 1), &wrote, nullptr) &&
-           wrote == length + 1;
+    if (WriteFile(g_to_keeper, line, static_cast<DWORD>(length + 1), &wrote, nullptr) &&
+        wrote == length + 1)
+        return true;
+    diagnose("telling the keeper failed: error %lu, %lu of %u bytes written", GetLastError(), wrote,
+             static_cast<unsigned>(length + 1));
+    return false;
 }
 
 void stop_keeper()

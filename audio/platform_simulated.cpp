@@ -86,6 +86,7 @@ struct World {
     const char* keeper_feed;
     int keepers_running;
     int keeper_tells;
+    bool names_without_extensions;
 };
 
 World g_world;
@@ -394,6 +395,11 @@ void current_process_exe(ProcessSnapshot* snapshot, Utf16Char* exe_name)
     copy_text_bounded(exe_name, g_world.processes[object.cursor - 1].exe, kMaxExeName);
 }
 
+bool executable_names_have_extensions()
+{
+    return !g_world.names_without_extensions;
+}
+
 void close_process_snapshot(ProcessSnapshot* snapshot)
 {
     drop(snapshot, Kind::kSnapshot);
@@ -534,6 +540,11 @@ void sim_interrupt()
 void sim_set_own_pid(uint32_t pid)
 {
     g_world.own_pid = pid;
+}
+
+void sim_set_names_without_extensions()
+{
+    g_world.names_without_extensions = true;
 }
 
 void sim_before_enumeration(int nth, void (*action)())

@@ -50,6 +50,9 @@ void sim_end_session(int session);
 void sim_add_process(uint32_t pid, const char* exe_utf8);
 void sim_end_process(uint32_t pid);
 void sim_set_own_pid(uint32_t pid);
+// Executable names are whole names, as on Linux (by default they carry an
+// extension, as on Windows).
+void sim_set_names_without_extensions();
 // As if the user stopped the program (SIGTERM, Ctrl+C): input_interrupted()
 // answers true from now on.
 void sim_interrupt();

@@ -2,6 +2,7 @@
 // Toolhelp process snapshot and the kernel's clock. Nothing more: handles
 // are the interface pointers themselves.
 #include "audio_platform.h"
+#include "diagnostics.h"
 
 #include <windows.h>
 #include <audiopolicy.h>
@@ -22,9 +23,15 @@ Handle* handle(Interface* object)
     return reinterpret_cast<Handle*>(object);
 }
 
-}  // namespace
-
-namespace {
+// A failed call, for APPDUCK_DEBUG: true when it failed.
+bool failed(HRESULT result, const char* call)
+{
+    if (FAILED(result)) {
+        diagnose("%s failed: 0x%08lx", call, static_cast<unsigned long>(result));
+        return true;
+    }
+    return false;
+}
 
 // Ctrl+C or Ctrl+Break would end the process with applications still
 // ducked. The handler runs on a thread of its own, so it touches nothing and
@@ -40,7 +47,7 @@ BOOL WINAPI keep_running(DWORD event)
 void join_object_runtime()
 {
     SetConsoleCtrlHandler(keep_running, TRUE);
-    CoInitializeEx(nullptr, COINIT_MULTITHREADED);
+    failed(CoInitializeEx(nullptr, COINIT_MULTITHREADED), "CoInitializeEx");
 }
 
 void leave_object_runtime()
@@ -51,9 +58,10 @@ void leave_object_runtime()
 DeviceEnumerator* create_device_enumerator()
 {
     IMMDeviceEnumerator* enumerator = nullptr;
-    if (FAILED(CoCreateInstance(__uuidof(MMDeviceEnumerator), nullptr, CLSCTX_ALL,
+    if (failed(CoCreateInstance(__uuidof(MMDeviceEnumerator), nullptr, CLSCTX_ALL,
                                 __uuidof(IMMDeviceEnumerator),
-                                reinterpret_cast<void**>(&enumerator))))
+                                reinterpret_cast<void**>(&enumerator)),
+               "CoCreateInstance(MMDeviceEnumerator)"))
         return nullptr;
     return handle<DeviceEnumerator>(enumerator);
 }
@@ -61,8 +69,9 @@ DeviceEnumerator* create_device_enumerator()
 EndpointCollection* active_playback_endpoints(DeviceEnumerator* enumerator)
 {
     IMMDeviceCollection* endpoints = nullptr;
-    if (FAILED(com<IMMDeviceEnumerator>(enumerator)
-                   ->EnumAudioEndpoints(eRender, DEVICE_STATE_ACTIVE, &endpoints)))
+    if (failed(com<IMMDeviceEnumerator>(enumerator)
+                   ->EnumAudioEndpoints(eRender, DEVICE_STATE_ACTIVE, &endpoints),
+               "IMMDeviceEnumerator::EnumAudioEndpoints"))
         return nullptr;
     return handle<EndpointCollection>(endpoints);
 }
@@ -70,14 +79,14 @@ EndpointCollection* active_playback_endpoints(DeviceEnumerator* enumerator)
 unsigned endpoint_count(EndpointCollection* endpoints)
 {
     UINT count = 0;
-    com<IMMDeviceCollection>(endpoints)->GetCount(&count);
+    failed(com<IMMDeviceCollection>(endpoints)->GetCount(&count), "IMMDeviceCollection::GetCount");
     return count;
 }
 
 Endpoint* endpoint_at(EndpointCollection* endpoints, unsigned index)
 {
     IMMDevice* device = nullptr;
-    if (FAILED(com<IMMDeviceCollection>(endpoints)->Item(index, &device)))
+    if (failed(com<IMMDeviceCollection>(endpoints)->Item(index, &device), "IMMDeviceCollection::Item"))
         return nullptr;
     return handle<Endpoint>(device);
 }
@@ -85,8 +94,9 @@ Endpoint* endpoint_at(EndpointCollection* endpoints, unsigned index)
 SessionManager* activate_session_manager(Endpoint* endpoint)
 {
     IAudioSessionManager2* manager = nullptr;
-    if (FAILED(com<IMMDevice>(endpoint)->Activate(__uuidof(IAudioSessionManager2), CLSCTX_ALL,
-                                                  nullptr, reinterpret_cast<void**>(&manager))))
+    if (failed(com<IMMDevice>(endpoint)->Activate(__uuidof(IAudioSessionManager2), CLSCTX_ALL,
+                                                  nullptr, reinterpret_cast<void**>(&manager)),
+               "IMMDevice::Activate(IAudioSessionManager2)"))
         return nullptr;
     return handle<SessionManager>(manager);
 }
@@ -95,7 +105,8 @@ SessionEnumerator* session_enumerator(SessionManager* manager)
 {
     IAudioSessionEnumerator* sessions = nullptr;
     // Wine's session manager answers E_NOTIMPL here, so Wine lists nothing.
-    if (FAILED(com<IAudioSessionManager2>(manager)->GetSessionEnumerator(&sessions)))
+    if (failed(com<IAudioSessionManager2>(manager)->GetSessionEnumerator(&sessions),
+               "IAudioSessionManager2::GetSessionEnumerator"))
         return nullptr;
     return handle<SessionEnumerator>(sessions);
 }
@@ -103,15 +114,15 @@ SessionEnumerator* session_enumerator(SessionManager* manager)
 unsigned enumerator_session_count(SessionEnumerator* sessions)
 {
     int count = 0;
-    com<IAudioSessionEnumerator>(sessions)->GetCount(&count);
+    failed(com<IAudioSessionEnumerator>(sessions)->GetCount(&count), "IAudioSessionEnumerator::GetCount");
     return count > 0 ? static_cast<unsigned>(count) : 0;
 }
 
 SessionControl* session_control_at(SessionEnumerator* sessions, unsigned index)
 {
     IAudioSessionControl* control = nullptr;
-    if (FAILED(com<IAudioSessionEnumerator>(sessions)->GetSession(static_cast<int>(index),
-                                                                   &control)))
+    if (failed(com<IAudioSessionEnumerator>(sessions)->GetSession(static_cast<int>(index), &control),
+               "IAudioSessionEnumerator::GetSession"))
         return nullptr;
     return handle<SessionControl>(control);
 }
@@ -119,8 +130,9 @@ SessionControl* session_control_at(SessionEnumerator* sessions, unsigned index)
 SessionControl2* query_session_control2(SessionControl* control)
 {
     IAudioSessionControl2* control2 = nullptr;
-    if (FAILED(com<IAudioSessionControl>(control)->QueryInterface(
-            __uuidof(IAudioSessionControl2), reinterpret_cast<void**>(&control2))))
+    if (failed(com<IAudioSessionControl>(control)->QueryInterface(
+                   __uuidof(IAudioSessionControl2), reinterpret_cast<void**>(&control2)),
+               "QueryInterface(IAudioSessionControl2)"))
         return nullptr;
     return handle<SessionControl2>(control2);
 }
@@ -128,27 +140,30 @@ SessionControl2* query_session_control2(SessionControl* control)
 uint32_t session_process_id(SessionControl2* control)
 {
     DWORD pid = 0;
-    com<IAudioSessionControl2>(control)->GetProcessId(&pid);
+    failed(com<IAudioSessionControl2>(control)->GetProcessId(&pid), "IAudioSessionControl2::GetProcessId");
     return pid;
 }
 
 VolumeControl* query_volume_control(SessionControl* control)
 {
     ISimpleAudioVolume* volume = nullptr;
-    if (FAILED(com<IAudioSessionControl>(control)->QueryInterface(
-            __uuidof(ISimpleAudioVolume), reinterpret_cast<void**>(&volume))))
+    if (failed(com<IAudioSessionControl>(control)->QueryInterface(
+                   __uuidof(ISimpleAudioVolume), reinterpret_cast<void**>(&volume)),
+               "QueryInterface(ISimpleAudioVolume)"))
         return nullptr;
     return handle<VolumeControl>(volume);
 }
 
 bool get_master_volume(VolumeControl* volume, float* level)
 {
-    return SUCCEEDED(com<ISimpleAudioVolume>(volume)->GetMasterVolume(level));
+    return !failed(com<ISimpleAudioVolume>(volume)->GetMasterVolume(level),
+                   "ISimpleAudioVolume::GetMasterVolume");
 }
 
 void set_master_volume(VolumeControl* volume, float level)
 {
-    com<ISimpleAudioVolume>(volume)->SetMasterVolume(level, nullptr);
+    failed(com<ISimpleAudioVolume>(volume)->SetMasterVolume(level, nullptr),
+           "ISimpleAudioVolume::SetMasterVolume");
 }
 
 // Windows applies a session volume within SetMasterVolume: nothing is in
@@ -190,8 +205,10 @@ Snapshot g_snapshot;
 ProcessSnapshot* take_process_snapshot()
 {
     g_snapshot.handle = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
-    if (g_snapshot.handle == INVALID_HANDLE_VALUE)
+    if (g_snapshot.handle == INVALID_HANDLE_VALUE) {
+        diagnose("CreateToolhelp32Snapshot failed: error %lu", GetLastError());
         return nullptr;
+    }
     return reinterpret_cast<ProcessSnapshot*>(&g_snapshot);
 }
 
@@ -216,6 +233,11 @@ bool next_process(ProcessSnapshot*, uint32_t* pid)
 void current_process_exe(ProcessSnapshot*, Utf16Char* exe_name)
 {
     lstrcpynW(exe_name, g_snapshot.entry.szExeFile, kMaxExeName);
+}
+
+bool executable_names_have_extensions()
+{
+    return true;
 }
 
 void close_process_snapshot(ProcessSnapshot*)

@@ -156,3 +156,9 @@ void current_process_exe(ProcessSnapshot*, Utf16Char* exe_name)
 }
 
 void close_process_snapshot(ProcessSnapshot*) {}
+
+// A Linux executable has no extension: a dot in its name is the name's own.
+bool executable_names_have_extensions()
+{
+    return false;
+}

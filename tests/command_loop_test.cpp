@@ -36,6 +36,16 @@ TEST_F(CommandLoop, StripsCarriageReturnsAndLineFeedsInAnyMix)
     EXPECT_EQ(run.output, "[]\n[]\n[]\n{\"ok\":false}\n{\"ok\":true}\n");
 }
 
+TEST_F(CommandLoop, SkipsOneByteOrderMarkAtTheVeryStartOnly)
+{
+    // What Windows PowerShell 5.1 sends with $OutputEncoding set to UTF-8.
+    EXPECT_EQ(run_loop("\xEF\xBB\xBFlist\nlist\n").output, "[]\n[]\n{\"ok\":true}\n");
+    EXPECT_EQ(run_loop("list\n\xEF\xBB\xBFlist\n").output, "[]\n{\"ok\":false}\n{\"ok\":true}\n");
+    EXPECT_EQ(run_loop("\xEF\xBB\xBF\xEF\xBB\xBFlist\n").output, "{\"ok\":false}\n{\"ok\":true}\n");
+    EXPECT_EQ(run_loop("\xEF\xBB\xBF\n").output, "{\"ok\":false}\n{\"ok\":true}\n");
+    EXPECT_EQ(run_loop("\xEF\xBBlist\n").output, "{\"ok\":false}\n{\"ok\":true}\n");
+}
+
 TEST_F(CommandLoop, EndOfInputWithoutQuitEndsCleanly)
 {
     const LoopRun run = run_loop("list\n");

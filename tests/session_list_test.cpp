@@ -74,6 +74,43 @@ TEST_F(List, NameIsCutAtTheLastDot)
                           kDone);
 }
 
+TEST_F(List, NameIsTheWholeFileNameWhereExecutablesHaveNoExtension)
+{
+    sim_set_names_without_extensions();
+    add_app(endpoint, 10, "radio.fm", 0.5f);
+    add_app(endpoint, 11, "python3.11", 0.5f);
+    EXPECT_EQ(list(), std::string("[{\"exe\":\"radio.fm\",\"name\":\"radio.fm\",\"vol\":50},"
+                                  "{\"exe\":\"python3.11\",\"name\":\"python3.11\",\"vol\":50}]\n") +
+                          kDone);
+}
+
+// For every entry of `list`, `duck 100 <name>` names it, on either kind of
+// platform: a controller can duck whatever it was shown.
+TEST_F(List, EveryListedNameIsOneThatDuckAccepts)
+{
+    for (const bool extensions : {true, false}) {
+        sim_reset();
+        endpoint = sim_add_endpoint();
+        if (!extensions)
+            sim_set_names_without_extensions();
+        // What each platform's executables are called: Windows appends
+        // ".exe" to a program started without an extension.
+        const char* const windows[] = {"player.exe", "my.game.v2.exe", "M\xC3\xBCsik.exe", "noext"};
+        const char* const linux[] = {"radio.fm", "python3.11", "player", "my.game.v2.exe"};
+        for (uint32_t i = 0; i < 4; ++i)
+            add_app(endpoint, 10 + i, extensions ? windows[i] : linux[i], 0.5f);
+        const std::string listed = list();
+        for (size_t at = listed.find("\"name\":\""); at != std::string::npos;
+             at = listed.find("\"name\":\"", at + 1)) {
+            const size_t start = at + 8;
+            const std::string name = listed.substr(start, listed.find('"', start) - start);
+            EXPECT_EQ(run_loop("duck 100 " + name + "\n").output,
+                      std::string("{\"ok\":true,\"bajados\":1}\n") + kDone)
+                << name << (extensions ? " (extensions)" : " (whole names)");
+        }
+    }
+}
+
 TEST_F(List, EscapesQuotesBackslashesAndControlBytesAndKeepsUtf8)
 {
     add_app(endpoint, 10, "a\"b\\c\td\ne\x1f.exe", 0.5f);

@@ -68,18 +68,26 @@ function run(command) {
   });
 }
 
+const USAGE = 'usage: duck_while.js [--appduck PATH] [--percent P] NAMES -- COMMAND...';
+
 async function main(argv) {
   let path = 'appduck';
-  let percent = 20;
+  let percent = '20';
   while (argv[0] === '--appduck' || argv[0] === '--percent') {
     if (argv[0] === '--appduck') path = argv[1];
-    else percent = Number.parseInt(argv[1], 10);
+    else percent = argv[1];
     argv = argv.slice(2);
   }
   const names = argv[0];
   const command = argv[1] === '--' ? argv.slice(2) : argv.slice(1);
   if (!names || command.length === 0) {
-    console.error('usage: duck_while.js [--appduck PATH] [--percent P] NAMES -- COMMAND...');
+    console.error(USAGE);
+    return 2;
+  }
+  // appduck reads a percentage without digits as 0, which mutes: refuse
+  // anything but a whole number before it starts.
+  if (!/^[+-]?\d+$/.test(percent ?? '')) {
+    console.error(`${USAGE}\nduck_while.js: --percent needs a whole number, not ${percent}`);
     return 2;
   }
 

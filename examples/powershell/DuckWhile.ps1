@@ -15,7 +15,8 @@ end in CR LF, which ReadLine removes.
 param(
     [Parameter(Mandatory)] [string] $Names,
     [Parameter(Mandatory)] [scriptblock] $Command,
-    [int] $Percent = 20,
+    # A whole number: appduck reads no digits as 0, and [int] would round 20.5.
+    [ValidatePattern('^[+-]?\d+$')] [string] $Percent = '20',
     [string] $Appduck = 'appduck.exe'
 )
 
@@ -28,7 +29,16 @@ function Start-Appduck([string] $Path) {
     $info.UseShellExecute = $false
     $info.RedirectStandardInput = $true
     $info.RedirectStandardOutput = $true
-    $info.StandardOutputEncoding = [System.Text.UTF8Encoding]::new($false)
+    # UTF-8 without a byte order mark both ways, for names beyond ASCII.
+    # Windows PowerShell 5.1 writes a child's input in the console's input
+    # encoding; PowerShell 7 has a property for it.
+    $utf8 = [System.Text.UTF8Encoding]::new($false)
+    $info.StandardOutputEncoding = $utf8
+    if ($info.PSObject.Properties['StandardInputEncoding']) {
+        $info.StandardInputEncoding = $utf8
+    } else {
+        [Console]::InputEncoding = $utf8
+    }
     try {
         return [System.Diagnostics.Process]::Start($info)
     } catch {

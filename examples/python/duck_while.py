@@ -68,7 +68,9 @@ class Appduck:
 def main():
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     parser.add_argument("--appduck", default="appduck", help="the appduck program")
-    parser.add_argument("--percent", type=int, default=20, help="volume while ducked")
+    # int() refuses anything but a whole number, such as "abc" or "20.5",
+    # which appduck would read as 0 or 20.
+    parser.add_argument("--percent", type=int, default=20, help="volume while ducked (whole percent)")
     parser.add_argument("names", help="applications, e.g. 'player;chat*'")
     parser.add_argument("command", nargs=argparse.REMAINDER, help="-- COMMAND [ARGS...]")
     args = parser.parse_args()

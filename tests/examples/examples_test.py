@@ -57,15 +57,28 @@ class Examples(sound_world.OnePlayerTestCase):
             self.assertEqual(done.stdout, "")
             self.assertIn("appduck: not running; going on without ducking", done.stderr)
 
+    def check_bad_percentage(self, interpreter, script):
+        # appduck would read "abc" as 0 and mute the player: the example
+        # refuses it before starting appduck or the command.
+        for percent in ("abc", "20.5", ""):
+            done = self.run_example(interpreter, script, "--appduck", APPDUCK, "--percent", percent,
+                                    "player", "--", sys.executable, "-c", "print('ran')")
+            self.assertEqual(done.returncode, 2, (percent, done.stderr))
+            self.assertEqual(done.stdout, "")
+            self.assertIn("usage", done.stderr)
+            self.assertAlmostEqual(self.volume(), 1.0, places=3)
+
     def test_python(self):
         self.check_ducks_while_the_command_runs(sys.executable, "python/duck_while.py")
         self.check_nothing_matched(sys.executable, "python/duck_while.py")
         self.check_dead_appduck(sys.executable, "python/duck_while.py")
+        self.check_bad_percentage(sys.executable, "python/duck_while.py")
 
     def test_node(self):
         self.check_ducks_while_the_command_runs("node", "node/duck_while.js")
         self.check_nothing_matched("node", "node/duck_while.js")
         self.check_dead_appduck("node", "node/duck_while.js")
+        self.check_bad_percentage("node", "node/duck_while.js")
 
 
 if __name__ == "__main__":

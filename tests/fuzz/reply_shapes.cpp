@@ -133,9 +133,12 @@ int expected_reply_count(const std::string& input)
         const size_t line_feed = input.find('\n', position);
         const size_t through = line_feed == std::string::npos ? input.size() : line_feed + 1;
         const size_t taken = through - position < kReadBytes ? through - position : kReadBytes;
-        const std::string chunk = input.substr(position, taken);
+        std::string chunk = input.substr(position, taken);
+        // A byte order mark at the very start is dropped from the first line.
+        if (position == 0 && chunk.compare(0, 3, "\xEF\xBB\xBF") == 0)
+            chunk.erase(0, 3);
         position += taken;
-        if (taken == kReadBytes && chunk.back() != '\n') {
+        if (taken == kReadBytes && input[position - 1] != '\n') {
             // A full read: the rest up to the line feed belongs to this line;
             // only carriage returns there keep it a line of its own.
             size_t rest = position;

@@ -26,7 +26,16 @@ class RealSound(sound_world.SoundTestCase):
         reply = json.loads(self.appduck.ask("list"))
         self.assertEqual(reply, [{"exe": "player", "name": "player", "vol": 50},
                                  {"exe": "Chat", "name": "Chat", "vol": 100},
+                                 {"exe": "radio.fm", "name": "radio.fm", "vol": 100},
                                  {"exe": "chat-voice", "name": "chat-voice", "vol": 100}])
+
+    def test_every_listed_name_is_one_duck_accepts(self):
+        # A Linux executable has no extension: "radio.fm" is its whole name.
+        for entry in json.loads(self.appduck.ask("list")):
+            self.assertEqual(self.appduck.ask("duck 100 " + entry["name"]),
+                             '{"ok":true,"bajados":1}\n', entry)
+        self.assertEqual(self.appduck.ask("duck 50 radio.fm"), '{"ok":true,"bajados":1}\n')
+        self.assertRatios({"radio.fm": 0.5, "player": 1.0})
 
     # -- duck ---------------------------------------------------------
 
@@ -159,7 +168,7 @@ class ServerRestart(sound_world.SoundTestCase):
     """A sound server that goes away and comes back mid-session."""
 
     def test_appduck_keeps_answering_across_a_server_restart(self):
-        self.assertEqual(len(json.loads(self.appduck.ask("list"))), 3)
+        self.assertEqual(len(json.loads(self.appduck.ask("list"))), len(sound_world.PLAYERS))
         self.recorder.stop()
         self.stop_players()
         self.server.stop()
@@ -169,7 +178,7 @@ class ServerRestart(sound_world.SoundTestCase):
         self.server.start()
         self.start_players()
         self.recorder = sound_world.Recorder(self.server)
-        self.assertEqual(len(json.loads(self.appduck.ask("list"))), 3)
+        self.assertEqual(len(json.loads(self.appduck.ask("list"))), len(sound_world.PLAYERS))
         self.assertEqual(self.appduck.ask("duck 20 player"), '{"ok":true,"bajados":1}\n')
         self.appduck.close_input()
         self.assertEqual(self.appduck.finish(), ('{"ok":true}\n', 0))

@@ -27,7 +27,7 @@ APPDUCK = None  # the program under test, set by each test script
 # and of the server's volume (one part in 65536 of the cubic scale, about
 # 0.01 % of the factor at 0.2): 1 % of the level before is ample.
 TOLERANCE = 0.01
-PLAYERS = (("player", 1000), ("Chat", 1500), ("chat-voice", 2500))
+PLAYERS = (("player", 1000), ("Chat", 1500), ("radio.fm", 2000), ("chat-voice", 2500))
 
 
 def wait_until(predicate, seconds, what):

@@ -5,6 +5,7 @@ Windows processes behind the sessions, driven through pipes.
 usage: end_to_end_test.py appduck.exe idle_process.exe launcher.exe [unittest arguments]
 """
 import os
+import re
 import shutil
 import signal
 import statistics
@@ -137,10 +138,12 @@ class WineWorld(unittest.TestCase):
         return self.wine_env(APPDUCK_STANDIN_WORLD=windows_path(world_file),
                              APPDUCK_STANDIN_LOG=windows_path(log_file))
 
-    def run_appduck(self, world, commands):
+    def run_appduck(self, world, commands, **extra_env):
         """Runs appduck.exe over `world` with `commands` on its input; checks
-        the stand-in's reference log."""
+        the stand-in's reference log. The run's standard error is kept in
+        its `errors`."""
         env = self.standin_env(world)
+        env.update(extra_env)
         log_file = os.path.join(self.workdir, "log.txt")
         # Files, not pipes: a wineserver started by this run would hold a
         # pipe open after appduck ends.
@@ -148,11 +151,15 @@ class WineWorld(unittest.TestCase):
         output_file = os.path.join(self.workdir, "output.txt")
         with open(input_file, "wb") as out:
             out.write(commands.encode())
-        with open(input_file, "rb") as stdin, open(output_file, "wb") as stdout:
+        errors_file = os.path.join(self.workdir, "errors.txt")
+        with open(input_file, "rb") as stdin, open(output_file, "wb") as stdout, \
+                open(errors_file, "wb") as stderr:
             status = subprocess.run(["wine", APPDUCK], stdin=stdin, stdout=stdout,
-                                    stderr=subprocess.DEVNULL, env=env, timeout=60).returncode
-        with open(output_file, "rb") as output, open(log_file) as log:
+                                    stderr=stderr, env=env, timeout=60).returncode
+        with open(output_file, "rb") as output, open(log_file) as log, \
+                open(errors_file, "rb") as errors:
             run = Run(output.read(), status, log.read().splitlines())
+            run.errors = errors.read()
         self.check_references(run.log)
         self.assertEqual(len(run.processes), 1, "a keeper touched the sessions after a clean end")
         return run
@@ -209,6 +216,24 @@ class EndToEnd(WineWorld):
                          '{"ok":true}\r\n')
         self.assertEqual(run.status, 0)
         self.assertEqual(run.set_sessions(), [])
+
+    def test_every_listed_name_is_one_duck_accepts(self):
+        listed = self.run_appduck(self.mixed_world(), "list\n").output.decode()
+        names = re.findall(r'"name":"([^"]*)"', listed)
+        self.assertEqual(names, ["player", "Chat", "Müsik", "my.player"])
+        commands = "".join("duck 100 %s\n" % name for name in names)
+        run = self.run_appduck(self.mixed_world(), commands)
+        self.assertEqual(run.output, ducked(1) * len(names) + OK)
+
+    def test_diagnostics_only_when_asked(self):
+        world = self.mixed_world() + ["fail session_enumerator 2"]
+        quiet = self.run_appduck(world, "list\n")
+        self.assertEqual(quiet.errors, b"")
+        told = self.run_appduck(world, "list\n", APPDUCK_DEBUG="1")
+        self.assertEqual(told.output, quiet.output)
+        self.assertEqual(told.errors,
+                         b"appduck: IAudioSessionManager2::GetSessionEnumerator failed: "
+                         b"0x80004005\r\n")
 
     # -- duck and restore ----------------------------------------------
 
