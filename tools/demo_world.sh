@@ -1,7 +1,7 @@
 # A private sound server with a null sink and two demo players, "player"
 # and "chat" (copies of pacat playing silence), for trying appduck on a
 # machine without a sound server. Source this file, then:
-#   start_demo_world    exports XDG_RUNTIME_DIR and PULSE_SERVER for clients
+#   start_demo_world    exports what clients need to find the private server
 #   stop_demo_world
 here_demo=$(cd "$(dirname "$0")/.." && pwd)
 . "$here_demo/tests/support/pulse_server.sh"
@@ -24,7 +24,10 @@ start_demo_world() {
 
 stop_demo_world() {
     [ -n "${DEMO_PLAYERS:-}" ] || return 0
-    for pid in $(cat "$DEMO_PLAYERS/pids" 2>/dev/null); do kill "$pid" 2>/dev/null || true; done
+    for pid in $(cat "$DEMO_PLAYERS/pids" 2>/dev/null); do
+        kill "$pid" 2>/dev/null || true
+        wait "$pid" 2>/dev/null || true
+    done
     rm -rf "$DEMO_PLAYERS"
     DEMO_PLAYERS=
     stop_pulse_server

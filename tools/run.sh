@@ -8,7 +8,7 @@ set -eu
 cd "$(dirname "$0")/.."
 tools/setup.sh >&2
 cmake --preset linux >&2
-cmake --build --preset linux --target appduck >&2
+cmake --build --preset linux --target program >&2
 appduck=build/linux/app/appduck
 
 if pactl info >/dev/null 2>&1; then

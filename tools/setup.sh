@@ -6,7 +6,8 @@ packages="cmake ninja-build pkg-config g++ googletest
 g++-mingw-w64-x86-64-posix wine wine64
 pulseaudio pulseaudio-utils libpulse-dev python3
 pipewire pipewire-pulse wireplumber dbus
-clang libclang-rt-14-dev libbenchmark-dev valgrind nodejs scdoc"
+clang libclang-rt-14-dev libbenchmark-dev valgrind nodejs scdoc
+dpkg-dev lintian"
 
 missing=""
 for package in $packages; do

@@ -1,16 +1,40 @@
 #!/bin/sh
 # Builds appduck for Linux and for Windows and runs every test of both:
-# - linux: the unit suite, real sound on PulseAudio and PipeWire, load,
-#   the controller examples, valgrind, the .deb;
+# - linux: the unit suite, real sound on PulseAudio and PipeWire (replies,
+#   the keeper, ended streams, many streams, a stalled server), load, the
+#   examples, the documents' transcripts, diagnostics, valgrind, the .deb
+#   and the README's install commands; then all of it once more with
+#   PULSE_SERVER and PULSE_RUNTIME_PATH pointing at another live server;
 # - windows: the unit suite under Wine, the smoke test, the end-to-end
 #   suite against the stand-in audio service, the .zip;
 # - sanitize: the native suite under AddressSanitizer and UBSan;
 # - fuzz: the command loop under libFuzzer for a minute.
+# After each, no process a test started may still be running.
 set -eu
 cd "$(dirname "$0")/.."
 tools/setup.sh
+jobs=$(nproc)
+before=$(mktemp "${TMPDIR:-/tmp}/appduck-processes.XXXXXX")
+trap 'rm -f "$before"' EXIT
+tools/leftovers.sh record "$before"
+
 for preset in linux windows sanitize fuzz; do
     cmake --preset "$preset"
     cmake --build --preset "$preset"
-    ctest --preset "$preset"
+    ctest --preset "$preset" -j "$jobs"
+    tools/leftovers.sh check "$before"
+    if [ "$preset" = linux ]; then
+        # A desktop's sound setup in the caller's environment must not
+        # matter: a live decoy server the tests must not use.
+        (
+            . tests/support/pulse_server.sh
+            start_pulse_server
+            echo "again with PULSE_SERVER=$PULSE_SERVER and PULSE_RUNTIME_PATH=$PULSE_RUNTIME_PATH"
+            status=0
+            ctest --preset linux -j "$jobs" || status=$?
+            stop_pulse_server
+            exit "$status"
+        )
+        tools/leftovers.sh check "$before"
+    fi
 done

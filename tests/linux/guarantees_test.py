@@ -145,6 +145,9 @@ class ServerStall(MemoryCase):
         self.appduck.close_input()
         self.assertEqual(self.appduck.finish(20), (OK, 0))
         self.assertAlmostEqual(self.server.sink_inputs()["player"][0], 1.0, delta=0.001)
+        # The recorder stalled with the server: listen afresh.
+        self.recorder.stop()
+        self.recorder = sound_world.Recorder(self.server)
         self.assertRestored()
 
 

@@ -20,7 +20,7 @@ import time
 import unittest
 
 RATE = 44100
-TONE_AMPLITUDE = 0.25  # of full scale, so that four players never clip
+TONE_AMPLITUDE = 0.2  # of full scale, so that four players together never clip
 APPDUCK = None  # the program under test, set by each test script
 # Levels are amplitudes of each player's own frequency over 0.2 s, so the
 # others do not disturb them. What is left is 16-bit rounding of the samples
@@ -39,6 +39,30 @@ def wait_until(predicate, seconds, what):
     raise RuntimeError("timed out waiting for " + what)
 
 
+# What a desktop session, or a script the user sourced, may have set that
+# points a sound server or its clients somewhere else.
+FOREIGN_PREFIXES = ("PULSE_", "PIPEWIRE_", "WIREPLUMBER_", "SPA_", "JACK_")
+FOREIGN_NAMES = ("XDG_RUNTIME_DIR", "XDG_CONFIG_HOME", "XDG_STATE_HOME", "XDG_DATA_HOME",
+                 "XDG_CACHE_HOME", "XDG_CONFIG_DIRS", "DBUS_SESSION_BUS_ADDRESS", "DISPLAY",
+                 "WAYLAND_DISPLAY", "APPDUCK_DEBUG")
+
+
+def isolated_environment(directory):
+    """The environment of a private server and every client a test starts:
+    the caller's, less everything that could lead to another server, with a
+    runtime directory, state, configuration and home in `directory`."""
+    env = {name: value for name, value in os.environ.items()
+           if not name.startswith(FOREIGN_PREFIXES) and name not in FOREIGN_NAMES}
+    env["XDG_RUNTIME_DIR"] = directory
+    env["HOME"] = directory
+    env["XDG_CONFIG_HOME"] = os.path.join(directory, "config")
+    env["XDG_STATE_HOME"] = os.path.join(directory, "state")
+    env["PULSE_RUNTIME_PATH"] = os.path.join(directory, "pulse")
+    # What the server remembers of stream volumes stays in here too.
+    env["PULSE_STATE_PATH"] = os.path.join(directory, "state")
+    return env
+
+
 class SoundServer:
     """A sound server in a runtime directory of its own, with one null sink
     named "test": PulseAudio, or with SOUND_SERVER=pipewire in the
@@ -47,12 +71,8 @@ class SoundServer:
     def __init__(self, extra_modules=()):
         self.dir = tempfile.mkdtemp(prefix="appduck-pulse.")
         os.chmod(self.dir, 0o700)
-        self.env = dict(os.environ)
-        self.env["XDG_RUNTIME_DIR"] = self.dir
+        self.env = isolated_environment(self.dir)
         self.env["PULSE_SERVER"] = "unix:%s/pulse/native" % self.dir
-        # What the server remembers of stream volumes stays in here too.
-        self.env["PULSE_STATE_PATH"] = os.path.join(self.dir, "state")
-        self.env["HOME"] = self.dir
         self.extra_modules = list(extra_modules)
         self.process = None
 
@@ -401,9 +421,21 @@ class SoundTestCase(unittest.TestCase):
 
     def ratios(self):
         """Each player's level now, as a share of its level before the test."""
-        self.recorder.wait_for(0.05)  # sound already in the server's buffers
+        self.recorder.wait_for(0.1)  # sound already in the server's buffers
         now = self.levels()
         return {name: now[name] / self.before[name] for name in self.players}
+
+    def settle(self, expected, seconds=3):
+        """Waits until the server reports each player at the expected share
+        of its volume before the test (which was 1.0), or for `seconds`: a
+        busy machine slows a measurement down but does not fail it."""
+        def settled():
+            volumes = self.server.sink_inputs()
+            return all(name in volumes and abs(max(volumes[name]) - ratio) < 0.002
+                       for name, ratio in expected.items())
+        deadline = time.monotonic() + seconds
+        while time.monotonic() < deadline and not settled():
+            time.sleep(0.02)
 
     def levels(self):
         """Each player's level now, measured over one stretch of sound."""
@@ -411,6 +443,7 @@ class SoundTestCase(unittest.TestCase):
         return {name: by_frequency[player.frequency] for name, player in self.players.items()}
 
     def assertRatios(self, expected):
+        self.settle(expected)
         ratios = self.ratios()
         for name, ratio in expected.items():
             self.assertAlmostEqual(ratios[name], ratio, delta=TOLERANCE,
