@@ -11,8 +11,6 @@
 
 namespace {
 
-constexpr int kLineBuffer = 4096;  // one read: at most 4095 bytes and a NUL
-
 void reply_not_a_command(const char*)
 {
     emit("{\"ok\":false}");

@@ -3,7 +3,7 @@
 // reply line is complete.
 #pragma once
 
-#include "audio/audio_platform.h"
+#include "audio/text.h"
 
 #if defined(__GNUC__)
 __attribute__((format(printf, 1, 2)))

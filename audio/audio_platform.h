@@ -2,23 +2,15 @@
 //
 // Plain functions over opaque handles, one per platform operation the logic
 // uses. Exactly one implementation is linked into each program: the Windows
-// one (Core Audio, Toolhelp), the PulseAudio one, or the simulated one that
-// tests drive. Everything above this header compiles unchanged for all three.
+// one (audio/windows: Core Audio, Toolhelp), the Linux one (audio/linux:
+// libpulse, /proc), or the simulated one that tests drive (audio/simulated).
+// Everything above this header compiles unchanged for all three.
 #pragma once
+
+#include "text.h"
 
 #include <cstdint>
 
-// UTF-16 text: Windows calls take wchar_t, elsewhere wchar_t is 32 bits wide.
-#ifdef _WIN32
-using Utf16Char = wchar_t;
-#define UTF16_LITERAL(text) L##text
-#else
-using Utf16Char = char16_t;
-#define UTF16_LITERAL(text) u##text
-#endif
-
-// An executable file name: at most 259 units and a terminator.
-constexpr int kMaxExeName = 260;
 
 // Opaque handles. Each one obtained holds one reference that the code that
 // obtained it drops with release(), exactly once.
@@ -110,11 +102,12 @@ void close_process_snapshot(ProcessSnapshot* snapshot);
 
 // Kernel services.
 uint32_t own_process_id();
-// Waits; work the platform has in flight (volume sets on their way to a
-// sound server) goes on meanwhile.
-void sleep_ms(unsigned milliseconds);
 // A clock that only moves forward, in milliseconds from an arbitrary start.
 uint64_t monotonic_ms();
+// Waits until that clock reads the deadline (at once when it has passed),
+// to within a millisecond; work the platform has in flight (volume sets on
+// their way to a sound server) goes on meanwhile.
+void sleep_until(uint64_t deadline_ms);
 // True once the user asked the program to stop (a signal, say): the command
 // loop then treats its input as ended, so what is ducked gets restored.
 bool input_interrupted();
@@ -140,16 +133,3 @@ void release_keeper();
 // program); then each record in turn, false once the pipe has ended.
 bool started_as_keeper(int argc, char** argv);
 bool read_keeper_record(char* record, int capacity);
-
-// Text services. Conversions take NUL-terminated input, replace invalid
-// input and lone surrogates with U+FFFD, and return the units (bytes)
-// written including the terminator, or 0 when the result does not fit.
-int utf8_to_utf16(const char* text, Utf16Char* out, int capacity);
-int utf16_to_utf8(const Utf16Char* text, char* out, int capacity);
-// Locale-aware, case-insensitive: folds every letter, not only ASCII.
-int compare_text_nocase(const Utf16Char* a, const Utf16Char* b);
-// Copies at most capacity - 1 units and always terminates.
-void copy_text_bounded(Utf16Char* out, const Utf16Char* text, int capacity);
-// The C runtime's comparisons in its default locale: fold only A to Z.
-int compare_ascii_nocase(const Utf16Char* a, const Utf16Char* b);
-int compare_ascii_nocase_n(const Utf16Char* a, const Utf16Char* b, int count);

@@ -1,4 +1,4 @@
-#include "decimal.h"
+#include "audio/decimal.h"
 
 uint64_t read_decimal_digits(const char* text, const char** end)
 {

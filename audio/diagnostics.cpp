@@ -1,4 +1,4 @@
-#include "diagnostics.h"
+#include "audio/diagnostics.h"
 
 #include <cstdarg>
 #include <cstdio>

@@ -2,7 +2,7 @@
 // that works on sessions. An index is valid only until the next rebuild.
 #pragma once
 
-#include "audio_platform.h"
+#include "audio/audio_platform.h"
 
 constexpr int kMaxSessions = 256;
 

@@ -1,5 +1,5 @@
 // Ramps session-table entries from a start to a target volume in ten steps
-// about 30 ms apart, so a duck is heard as a short fade and not a jump.
+// 30 ms apart, so a duck is heard as a short fade and not a jump.
 #pragma once
 
 constexpr int kFadeSteps = 10;

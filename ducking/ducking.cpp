@@ -1,5 +1,6 @@
 #include "ducking.h"
 
+#include "app/command_loop.h"
 #include "app/json_writer.h"
 #include "audio/decimal.h"
 #include "audio/session_table.h"
@@ -61,10 +62,10 @@ void read_names(const char* line, Utf16Char* names)
         ++space;
     if (!*space)
         return;
-    // A line holds at most 4095 bytes and no byte becomes more than one
-    // unit, so the whole text always fits here.
-    Utf16Char whole[4096];
-    if (utf8_to_utf16(space + 1, whole, 4096) <= 0)
+    // A line holds at most kLineBuffer - 1 bytes and no byte becomes more
+    // than one unit, so the whole text always fits here.
+    Utf16Char whole[kLineBuffer];
+    if (utf8_to_utf16(space + 1, whole, kLineBuffer) <= 0)
         return;
     int length = 0;
     while (length < kNamesText - 1 && whole[length])
@@ -140,7 +141,7 @@ void end_of_input_action()
     if (!nothing_saved()) {
         const uint64_t began = monotonic_ms();
         while (!restore_saved_volumes() && monotonic_ms() - began < kEndOfInputPatienceMs)
-            sleep_ms(kEndOfInputRetryMs);
+            sleep_until(monotonic_ms() + kEndOfInputRetryMs);
         // What is still saved now is the keeper's to restore.
         update_keeper();
     }

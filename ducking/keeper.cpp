@@ -109,7 +109,7 @@ int run_keeper()
     join_object_runtime();
     const uint64_t began = monotonic_ms();
     while (!restore_saved_volumes() && monotonic_ms() - began < kKeeperPatienceMs)
-        sleep_ms(kKeeperRetryMs);
+        sleep_until(monotonic_ms() + kKeeperRetryMs);
     release_sessions();
     leave_object_runtime();
     return 0;

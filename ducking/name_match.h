@@ -1,7 +1,7 @@
 // Does a `duck` command's list of application names name this executable?
 #pragma once
 
-#include "audio/audio_platform.h"
+#include "audio/text.h"
 
 // The names text the matcher looks at: at most 2047 units and a terminator.
 constexpr int kNamesText = 2048;

@@ -1,5 +1,6 @@
 // `duck` and `restore` through the real command loop: what is lowered, to
 // what, what comes back, and that nothing ever stays ducked at the end.
+#include "audio/volume_fader.h"
 #include "support/loop_driver.h"
 #include "support/sim_world.h"
 
@@ -46,7 +47,7 @@ TEST_F(Ducking, DucksNamedApplicationsWithARampAndRestoresAtEndOfInput)
               "0.22 0.29 0.35 0.42 0.48 0.54 0.61 0.67 0.74 0.80");  // end of input
     EXPECT_EQ(volume_sets_of(chat), "");
     EXPECT_FLOAT_EQ(sim_session_volume(player), 0.8f);
-    EXPECT_EQ(sim_clock_ms(), 600u);
+    EXPECT_EQ(sim_clock_ms(), 2u * kFadeMs);
 }
 
 TEST_F(Ducking, ReplyComesAfterTheRampAndRestoreReturnsEverything)
@@ -60,7 +61,7 @@ TEST_F(Ducking, ReplyComesAfterTheRampAndRestoreReturnsEverything)
                        "[{\"exe\":\"player.exe\",\"name\":\"player\",\"vol\":80},"
                        "{\"exe\":\"Chat.exe\",\"name\":\"Chat\",\"vol\":50}]\n",
                        kOk}));
-    EXPECT_EQ(sim_clock_ms(), 600u) << "nothing left to restore at the end";
+    EXPECT_EQ(sim_clock_ms(), 2u * kFadeMs) << "nothing left to restore at the end";
 }
 
 TEST_F(Ducking, DucksDoNotCompound)
@@ -78,7 +79,7 @@ TEST_F(Ducking, DuckToHundredRestoresTheSoundButNotTheState)
 {
     const LoopRun run = run_loop("duck 20 player\nduck 100 player\n");
     EXPECT_EQ(run.output, replies({kDucked, kDucked, kOk}));
-    EXPECT_EQ(sim_clock_ms(), 900u) << "end of input still ramps: the volume stays saved";
+    EXPECT_EQ(sim_clock_ms(), 3u * kFadeMs) << "end of input still ramps: the volume stays saved";
     EXPECT_FLOAT_EQ(sim_session_volume(player), 0.8f);
 }
 
@@ -171,7 +172,7 @@ TEST_F(Ducking, RestoreAfterTheDuckedProcessEndedStillRampsAndForgetsIt)
     sim_before_enumeration(2, [] { sim_end_process(10); });
     const LoopRun run = run_loop("duck 20 player\nrestore\nrestore\n");
     EXPECT_EQ(run.output, replies({kDucked, kOk, kOk, kOk}));
-    EXPECT_EQ(sim_clock_ms(), 600u) << "the first restore waits for its ramp, the rest answer at once";
+    EXPECT_EQ(sim_clock_ms(), 2u * kFadeMs) << "the first restore waits for its ramp, the rest answer at once";
 }
 
 TEST_F(Ducking, ProcessBeyondTheSavedTableIsLeftAlone)
@@ -219,7 +220,7 @@ TEST_F(Ducking, QuitRestoresBeforeTheFinalReply)
     EXPECT_EQ(run.output, replies({kDucked, kOk}));
     EXPECT_FLOAT_EQ(sim_session_volume(chat), 0.5f);
     EXPECT_EQ(volume_sets_of(player), "");
-    EXPECT_EQ(sim_clock_ms(), 600u);
+    EXPECT_EQ(sim_clock_ms(), 2u * kFadeMs);
 }
 
 TEST_F(Ducking, StopRequestEndsTheInputAndRestores)
@@ -265,5 +266,5 @@ TEST_F(Ducking, ThousandPipelinedDucksAndRestoresKeepTheirOrder)
     EXPECT_EQ(run.output, expected + kOk);
     EXPECT_FLOAT_EQ(sim_session_volume(player), 0.8f);
     EXPECT_FLOAT_EQ(sim_session_volume(chat), 0.5f);
-    EXPECT_EQ(sim_sleep_count(), 1000 * 10);
+    EXPECT_EQ(sim_sleep_count(), 1000 * kFadeSteps);
 }

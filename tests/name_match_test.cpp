@@ -1,6 +1,6 @@
 // Which executables a duck's list of names names.
 #include "ducking/name_match.h"
-#include "audio/audio_platform.h"
+#include "audio/text.h"
 
 #include <gtest/gtest.h>
 

@@ -1,7 +1,7 @@
 // The text services behave alike on every platform: natively these are our
 // portable ones, under Wine the Windows kernel's and C runtime's own, and the
 // same expectations hold for both.
-#include "audio/audio_platform.h"
+#include "audio/text.h"
 
 #include <gtest/gtest.h>
 

@@ -38,14 +38,14 @@ TEST_F(Fader, RampsInTenEqualStepsThirtyMillisecondsApart)
     for (int i = 0; i < 10; ++i) {
         const SimVolumeSet& set = sim_volume_set(i);
         EXPECT_EQ(set.session, first);
-        EXPECT_EQ(set.at_ms, 30u * static_cast<unsigned>(i)) << "set before step " << i << "'s sleep";
+        EXPECT_EQ(set.at_ms, kFadeStepMs * static_cast<unsigned>(i)) << "set before step " << i << "'s sleep";
         EXPECT_NEAR(set.level, 0.8f - 0.06f * static_cast<float>(i + 1), 1e-6f);
     }
     // The last value comes from the formula, one unit in the last place
     // below 0.2, and is not replaced by the target.
     EXPECT_EQ(sim_volume_set(9).level, std::nextafter(0.2f, 0.0f));
-    EXPECT_EQ(sim_clock_ms(), 300u);
-    EXPECT_EQ(sim_sleep_count(), 10);
+    EXPECT_EQ(sim_clock_ms(), kFadeMs);
+    EXPECT_EQ(sim_sleep_count(), kFadeSteps);
 }
 
 TEST_F(Fader, LeavesNegativeAndNaNStartsAloneButRampsFromZero)
@@ -61,8 +61,22 @@ TEST_F(Fader, TakesItsTimeEvenWithNothingToRamp)
 {
     fade_volumes(nullptr, nullptr, 0);
     EXPECT_EQ(sim_volume_set_count(), 0);
-    EXPECT_EQ(sim_sleep_count(), 10);
-    EXPECT_EQ(sim_clock_ms(), 300u);
+    EXPECT_EQ(sim_sleep_count(), kFadeSteps);
+    EXPECT_EQ(sim_clock_ms(), kFadeMs);
+}
+
+TEST_F(Fader, StepsArePacedToTheClockNotBySummedSleeps)
+{
+    // Each set takes 4 ms: the steps still start 30 ms apart and the ramp
+    // ends 300 ms after it began, not 380.
+    sim_set_volume_set_cost(4);
+    const float from[] = {0.8f, 0.5f};
+    const float to[] = {0.2f, 0.1f};
+    fade_volumes(from, to, 2);
+    ASSERT_EQ(sim_volume_set_count(), 2 * kFadeSteps);
+    for (int i = 0; i < 2 * kFadeSteps; i += 2)
+        EXPECT_EQ(sim_volume_set(i).at_ms, kFadeStepMs * static_cast<unsigned>(i / 2)) << i;
+    EXPECT_EQ(sim_clock_ms(), kFadeMs);
 }
 
 TEST_F(Fader, LastStepLandsInsideTheRangeTheWindowsVolumeAccepts)

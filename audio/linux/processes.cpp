@@ -5,8 +5,10 @@
 // the process it wants, from the target of /proc/PID/exe or, where that
 // link cannot be read (another user's process, a kernel thread), from its
 // comm.
-#include "audio_platform.h"
-#include "linux_system.h"
+#include "audio/audio_platform.h"
+#include "audio/decimal.h"
+#include "audio/handles.h"
+#include "audio/linux/system.h"
 
 #include <cstdio>
 #include <cstring>
@@ -28,20 +30,6 @@ struct Snapshot {
 };
 Snapshot g_snapshot;
 
-bool parse_pid(const char* name, uint32_t* pid)
-{
-    uint32_t value = 0;
-    if (!*name)
-        return false;
-    for (; *name; ++name) {
-        if (*name < '0' || *name > '9' || value > 429496728u)
-            return false;
-        value = value * 10 + static_cast<uint32_t>(*name - '0');
-    }
-    *pid = value;
-    return true;
-}
-
 // Reads every process id in /proc; false when /proc cannot be read.
 bool read_process_ids()
 {
@@ -56,7 +44,7 @@ bool read_process_ids()
             const dirent64* entry = reinterpret_cast<const dirent64*>(entries + position);
             position += entry->d_reclen;
             uint32_t pid = 0;
-            if (g_snapshot.count < kMaxProcesses && parse_pid(entry->d_name, &pid))
+            if (g_snapshot.count < kMaxProcesses && parse_uint32(entry->d_name, &pid))
                 g_snapshot.pids[g_snapshot.count++] = pid;
         }
     }
@@ -129,7 +117,7 @@ ProcessSnapshot* take_process_snapshot()
         g_snapshot.fresh = true;
     }
     g_snapshot.position = 0;
-    return reinterpret_cast<ProcessSnapshot*>(&g_snapshot);
+    return handle<ProcessSnapshot>(&g_snapshot);
 }
 
 bool first_process(ProcessSnapshot*, uint32_t* pid)

@@ -1,7 +1,7 @@
 // Kernel services on Linux: our process id, the clock, a sleep that keeps
 // the sound server's connection running, and the signals that end the input.
-#include "audio_platform.h"
-#include "linux_system.h"
+#include "audio/audio_platform.h"
+#include "audio/linux/system.h"
 
 #include <cerrno>
 #include <csignal>
@@ -66,14 +66,15 @@ uint64_t monotonic_ms()
     return static_cast<uint64_t>(clock_us() / 1000);
 }
 
-void sleep_ms(unsigned milliseconds)
+void sleep_until(uint64_t deadline_ms)
 {
-    const long long until = clock_us() + static_cast<long long>(milliseconds) * 1000;
+    const long long until = static_cast<long long>(deadline_ms) * 1000;
     serve_sound_server(until);
-    // Without a connection to run, or once it fails, a plain sleep; a stop
-    // signal must not cut a ramp short, so the rest is slept out.
-    for (long long left = until - clock_us(); left > 0; left = until - clock_us()) {
-        timespec wait = {static_cast<time_t>(left / 1000000), static_cast<long>(left % 1000000) * 1000};
-        nanosleep(&wait, nullptr);
+    // Without a connection to run, or once it fails, a plain sleep to the
+    // same deadline; a stop signal must not cut a ramp short.
+    const timespec deadline = {static_cast<time_t>(until / 1000000),
+                               static_cast<long>(until % 1000000) * 1000};
+    while (clock_us() < until &&
+           clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &deadline, nullptr) == EINTR) {
     }
 }

@@ -1,6 +1,6 @@
-#include "pulse_library.h"
+#include "audio/linux/pulse_library.h"
 
-#include "diagnostics.h"
+#include "audio/diagnostics.h"
 
 #include <dlfcn.h>
 

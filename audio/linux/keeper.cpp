@@ -4,9 +4,9 @@
 // descriptors, the read end of a pipe as descriptor 3 and nothing else, a
 // session of its own (a signal to the controller's process group does not
 // reach it), and "--keeper" as its argument.
-#include "audio_platform.h"
-#include "diagnostics.h"
-#include "linux_system.h"
+#include "audio/audio_platform.h"
+#include "audio/diagnostics.h"
+#include "audio/linux/system.h"
 
 #include <cerrno>
 #include <csignal>

@@ -1,7 +1,9 @@
 // The simulated platform: the same operations as the Windows layer over an
 // in-memory world. It takes no shortcut the real platform would not take:
 // every handle holds a reference that must be released exactly once.
-#include "platform_simulated.h"
+#include "audio/simulated/platform.h"
+
+#include "audio/handles.h"
 
 #include <cassert>
 #include <cstdio>
@@ -87,6 +89,7 @@ struct World {
     int keepers_running;
     int keeper_tells;
     bool names_without_extensions;
+    unsigned set_cost_ms;
 };
 
 World g_world;
@@ -131,25 +134,19 @@ SimObject* obtain(Kind kind, int target)
 }
 
 template <typename Handle>
-Handle* as_handle(SimObject* object)
+SimObject& object_of(Handle* opaque, Kind kind)
 {
-    return reinterpret_cast<Handle*>(object);
-}
-
-template <typename Handle>
-SimObject& object_of(Handle* handle, Kind kind)
-{
-    SimObject* object = reinterpret_cast<SimObject*>(handle);
+    SimObject* object = record<SimObject>(opaque);
     assert(object && object->kind == kind && object->refs > 0);
     (void)kind;
     return *object;
 }
 
 template <typename Handle>
-void drop(Handle* handle, Kind kind)
+void drop(Handle* opaque, Kind kind)
 {
     note_call();
-    SimObject* object = reinterpret_cast<SimObject*>(handle);
+    SimObject* object = record<SimObject>(opaque);
     assert(object && object->kind == kind);
     (void)kind;
     if (object->refs == 0) {
@@ -223,7 +220,7 @@ DeviceEnumerator* create_device_enumerator()
     }
     if (fails(SimOp::kCreateEnumerator))
         return nullptr;
-    return as_handle<DeviceEnumerator>(obtain(Kind::kEnumerator, 0));
+    return handle<DeviceEnumerator>(obtain(Kind::kEnumerator, 0));
 }
 
 EndpointCollection* active_playback_endpoints(DeviceEnumerator* enumerator)
@@ -231,7 +228,7 @@ EndpointCollection* active_playback_endpoints(DeviceEnumerator* enumerator)
     object_of(enumerator, Kind::kEnumerator);
     if (fails(SimOp::kActiveEndpoints))
         return nullptr;
-    return as_handle<EndpointCollection>(obtain(Kind::kEndpoints, 0));
+    return handle<EndpointCollection>(obtain(Kind::kEndpoints, 0));
 }
 
 unsigned endpoint_count(EndpointCollection* endpoints)
@@ -248,7 +245,7 @@ Endpoint* endpoint_at(EndpointCollection* endpoints, unsigned index)
     const int endpoint = static_cast<int>(index);
     if (fails(SimOp::kEndpointAt, endpoint) || endpoint >= g_world.endpoints)
         return nullptr;
-    return as_handle<Endpoint>(obtain(Kind::kEndpoint, endpoint));
+    return handle<Endpoint>(obtain(Kind::kEndpoint, endpoint));
 }
 
 SessionManager* activate_session_manager(Endpoint* endpoint)
@@ -256,7 +253,7 @@ SessionManager* activate_session_manager(Endpoint* endpoint)
     const int index = object_of(endpoint, Kind::kEndpoint).target;
     if (fails(SimOp::kActivateManager, index))
         return nullptr;
-    return as_handle<SessionManager>(obtain(Kind::kManager, index));
+    return handle<SessionManager>(obtain(Kind::kManager, index));
 }
 
 SessionEnumerator* session_enumerator(SessionManager* manager)
@@ -264,7 +261,7 @@ SessionEnumerator* session_enumerator(SessionManager* manager)
     const int index = object_of(manager, Kind::kManager).target;
     if (fails(SimOp::kSessionEnumerator, index))
         return nullptr;
-    return as_handle<SessionEnumerator>(obtain(Kind::kSessions, index));
+    return handle<SessionEnumerator>(obtain(Kind::kSessions, index));
 }
 
 unsigned enumerator_session_count(SessionEnumerator* sessions)
@@ -284,7 +281,7 @@ SessionControl* session_control_at(SessionEnumerator* sessions, unsigned index)
     const int id = session_of_endpoint(endpoint, index);
     if (id < 0 || fails(SimOp::kSessionControlAt, id))
         return nullptr;
-    return as_handle<SessionControl>(obtain(Kind::kControl, id));
+    return handle<SessionControl>(obtain(Kind::kControl, id));
 }
 
 SessionControl2* query_session_control2(SessionControl* control)
@@ -292,7 +289,7 @@ SessionControl2* query_session_control2(SessionControl* control)
     const int id = object_of(control, Kind::kControl).target;
     if (fails(SimOp::kQueryControl2, id))
         return nullptr;
-    return as_handle<SessionControl2>(obtain(Kind::kControl2, id));
+    return handle<SessionControl2>(obtain(Kind::kControl2, id));
 }
 
 uint32_t session_process_id(SessionControl2* control)
@@ -308,7 +305,7 @@ VolumeControl* query_volume_control(SessionControl* control)
     const int id = object_of(control, Kind::kControl).target;
     if (fails(SimOp::kQueryVolume, id))
         return nullptr;
-    return as_handle<VolumeControl>(obtain(Kind::kVolume, id));
+    return handle<VolumeControl>(obtain(Kind::kVolume, id));
 }
 
 bool get_master_volume(VolumeControl* volume, float* level)
@@ -330,6 +327,7 @@ void set_master_volume(VolumeControl* volume, float level)
         g_world.volume_log[g_world.volume_log_total++] = {
             id, level, g_world.clock_ms, accepted,
             static_cast<int>(std::strlen(g_world.keeper_transcript))};
+    g_world.clock_ms += g_world.set_cost_ms;  // the set is logged as it began
 }
 
 bool confirm_volume_changes()
@@ -373,7 +371,7 @@ ProcessSnapshot* take_process_snapshot()
     if (fails(SimOp::kProcessSnapshot))
         return nullptr;
     ++g_world.snapshots_taken;
-    return as_handle<ProcessSnapshot>(obtain(Kind::kSnapshot, 0));
+    return handle<ProcessSnapshot>(obtain(Kind::kSnapshot, 0));
 }
 
 bool first_process(ProcessSnapshot* snapshot, uint32_t* pid)
@@ -411,9 +409,10 @@ uint32_t own_process_id()
     return g_world.own_pid;
 }
 
-void sleep_ms(unsigned milliseconds)
+void sleep_until(uint64_t deadline_ms)
 {
-    g_world.clock_ms += milliseconds;
+    if (deadline_ms > g_world.clock_ms)
+        g_world.clock_ms = deadline_ms;
     ++g_world.sleeps;
 }
 
@@ -578,6 +577,11 @@ const char* sim_memory_writes() { return g_world.memory_writes; }
 const char* sim_keeper_transcript() { return g_world.keeper_transcript; }
 void sim_feed_keeper(const char* records) { g_world.keeper_feed = records; }
 int sim_keepers_running() { return g_world.keepers_running; }
+
+void sim_set_volume_set_cost(unsigned milliseconds)
+{
+    g_world.set_cost_ms = milliseconds;
+}
 
 float sim_session_volume(int session)
 {

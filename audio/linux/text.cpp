@@ -2,7 +2,7 @@
 // Windows ones the logic was written against: conversions that replace bad
 // input with U+FFFD and fail when the output does not fit, a comparison that
 // folds every letter, and the C runtime's comparisons that fold only A to Z.
-#include "audio_platform.h"
+#include "audio/text.h"
 
 #include <clocale>
 #include <cwctype>

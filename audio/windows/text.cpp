@@ -1,6 +1,6 @@
 // Text services on Windows: the kernel's conversions and comparisons and the
 // C runtime's ASCII-only ones, exactly as the platform provides them.
-#include "audio_platform.h"
+#include "audio/text.h"
 
 #include <windows.h>
 #include <wchar.h>

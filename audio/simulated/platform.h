@@ -4,7 +4,7 @@
 // virtual clock instead of waiting.
 #pragma once
 
-#include "audio_platform.h"
+#include "audio/audio_platform.h"
 
 #include <cstdint>
 
@@ -71,6 +71,9 @@ void sim_heal(SimOp op);
 void sim_set_session_memory(int session, const char* key);
 // Every memory written back, in order: "key=level" separated by spaces.
 const char* sim_memory_writes();
+
+// Each volume set takes this long on the virtual clock (a busy platform).
+void sim_set_volume_set_cost(unsigned milliseconds);
 
 float sim_session_volume(int session);
 void sim_set_session_volume(int session, float volume);  // as if the user moved it

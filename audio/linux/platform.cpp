@@ -11,11 +11,12 @@
 // Volume sets and memory writes are sent without waiting; the main loop
 // carries them to the server while we sleep, and confirm_volume_changes
 // waits for the last answers.
-#include "audio_platform.h"
-#include "decimal.h"
-#include "diagnostics.h"
-#include "linux_system.h"
-#include "pulse_library.h"
+#include "audio/audio_platform.h"
+#include "audio/decimal.h"
+#include "audio/handles.h"
+#include "audio/diagnostics.h"
+#include "audio/linux/system.h"
+#include "audio/linux/pulse_library.h"
 
 #include <cstring>
 #include <ctime>
@@ -299,18 +300,6 @@ SinkInputRecord* input_at_of_sink(uint32_t sink, unsigned position)
             return &g_pulse.inputs[i];
     }
     return nullptr;
-}
-
-template <typename Handle, typename Record>
-Handle* handle(Record* record)
-{
-    return reinterpret_cast<Handle*>(record);
-}
-
-template <typename Record, typename Handle>
-Record* record(Handle* handle)
-{
-    return reinterpret_cast<Record*>(handle);
 }
 
 }  // namespace

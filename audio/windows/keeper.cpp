@@ -4,9 +4,9 @@
 // (DETACHED_PROCESS), so Ctrl+C, closing the console window and a job that
 // kills the controller's children (where the job lets it break away) leave
 // it running. Its command line is "--keeper" and the pipe's handle value.
-#include "audio_platform.h"
-#include "decimal.h"
-#include "diagnostics.h"
+#include "audio/audio_platform.h"
+#include "audio/decimal.h"
+#include "audio/diagnostics.h"
 
 #include <windows.h>
 

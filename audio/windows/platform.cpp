@@ -1,8 +1,9 @@
 // The real Windows calls: COM's Core Audio endpoints and sessions, the
 // Toolhelp process snapshot and the kernel's clock. Nothing more: handles
 // are the interface pointers themselves.
-#include "audio_platform.h"
-#include "diagnostics.h"
+#include "audio/audio_platform.h"
+#include "audio/diagnostics.h"
+#include "audio/handles.h"
 
 #include <windows.h>
 #include <audiopolicy.h>
@@ -10,18 +11,6 @@
 #include <tlhelp32.h>
 
 namespace {
-
-template <typename Interface, typename Handle>
-Interface* com(Handle* handle)
-{
-    return reinterpret_cast<Interface*>(handle);
-}
-
-template <typename Handle, typename Interface>
-Handle* handle(Interface* object)
-{
-    return reinterpret_cast<Handle*>(object);
-}
 
 // A failed call, for APPDUCK_DEBUG: true when it failed.
 bool failed(HRESULT result, const char* call)
@@ -42,6 +31,48 @@ BOOL WINAPI keep_running(DWORD event)
     return event == CTRL_C_EVENT || event == CTRL_BREAK_EVENT;
 }
 
+// Sleep waits for the system's timer tick (15.6 ms by default), so a 30 ms
+// step would last 31.2 ms: waits use a high-resolution waitable timer
+// where the system has one (Windows 10 1803 and later), made on first use
+// and closed as the program leaves the object runtime.
+#ifndef CREATE_WAITABLE_TIMER_HIGH_RESOLUTION
+#define CREATE_WAITABLE_TIMER_HIGH_RESOLUTION 0x00000002
+#endif
+HANDLE g_timer = nullptr;
+bool g_timer_tried = false;
+
+HANDLE precise_timer()
+{
+    if (!g_timer_tried) {
+        g_timer_tried = true;
+        g_timer = CreateWaitableTimerExW(nullptr, nullptr, CREATE_WAITABLE_TIMER_HIGH_RESOLUTION,
+                                         TIMER_ALL_ACCESS);
+        if (!g_timer)
+            diagnose("CreateWaitableTimerExW(high resolution) failed: error %lu", GetLastError());
+    }
+    return g_timer;
+}
+
+// QueryPerformanceCounter: GetTickCount64 moves in timer ticks too.
+uint64_t now_us()
+{
+    static LARGE_INTEGER frequency = {};
+    if (frequency.QuadPart == 0)
+        QueryPerformanceFrequency(&frequency);
+    LARGE_INTEGER now;
+    QueryPerformanceCounter(&now);
+    const uint64_t ticks = static_cast<uint64_t>(now.QuadPart);
+    const uint64_t per_second = static_cast<uint64_t>(frequency.QuadPart);
+    return ticks / per_second * 1000000 + ticks % per_second * 1000000 / per_second;
+}
+
+// The one open snapshot and the record its walk stands on.
+struct Snapshot {
+    HANDLE handle;
+    PROCESSENTRY32W entry;
+};
+Snapshot g_snapshot;
+
 }  // namespace
 
 void join_object_runtime()
@@ -52,6 +83,10 @@ void join_object_runtime()
 
 void leave_object_runtime()
 {
+    if (g_timer)
+        CloseHandle(g_timer);
+    g_timer = nullptr;
+    g_timer_tried = false;
     CoUninitialize();
 }
 
@@ -69,7 +104,7 @@ DeviceEnumerator* create_device_enumerator()
 EndpointCollection* active_playback_endpoints(DeviceEnumerator* enumerator)
 {
     IMMDeviceCollection* endpoints = nullptr;
-    if (failed(com<IMMDeviceEnumerator>(enumerator)
+    if (failed(record<IMMDeviceEnumerator>(enumerator)
                    ->EnumAudioEndpoints(eRender, DEVICE_STATE_ACTIVE, &endpoints),
                "IMMDeviceEnumerator::EnumAudioEndpoints"))
         return nullptr;
@@ -79,14 +114,14 @@ EndpointCollection* active_playback_endpoints(DeviceEnumerator* enumerator)
 unsigned endpoint_count(EndpointCollection* endpoints)
 {
     UINT count = 0;
-    failed(com<IMMDeviceCollection>(endpoints)->GetCount(&count), "IMMDeviceCollection::GetCount");
+    failed(record<IMMDeviceCollection>(endpoints)->GetCount(&count), "IMMDeviceCollection::GetCount");
     return count;
 }
 
 Endpoint* endpoint_at(EndpointCollection* endpoints, unsigned index)
 {
     IMMDevice* device = nullptr;
-    if (failed(com<IMMDeviceCollection>(endpoints)->Item(index, &device), "IMMDeviceCollection::Item"))
+    if (failed(record<IMMDeviceCollection>(endpoints)->Item(index, &device), "IMMDeviceCollection::Item"))
         return nullptr;
     return handle<Endpoint>(device);
 }
@@ -94,7 +129,7 @@ Endpoint* endpoint_at(EndpointCollection* endpoints, unsigned index)
 SessionManager* activate_session_manager(Endpoint* endpoint)
 {
     IAudioSessionManager2* manager = nullptr;
-    if (failed(com<IMMDevice>(endpoint)->Activate(__uuidof(IAudioSessionManager2), CLSCTX_ALL,
+    if (failed(record<IMMDevice>(endpoint)->Activate(__uuidof(IAudioSessionManager2), CLSCTX_ALL,
                                                   nullptr, reinterpret_cast<void**>(&manager)),
                "IMMDevice::Activate(IAudioSessionManager2)"))
         return nullptr;
@@ -105,7 +140,7 @@ SessionEnumerator* session_enumerator(SessionManager* manager)
 {
     IAudioSessionEnumerator* sessions = nullptr;
     // Wine's session manager answers E_NOTIMPL here, so Wine lists nothing.
-    if (failed(com<IAudioSessionManager2>(manager)->GetSessionEnumerator(&sessions),
+    if (failed(record<IAudioSessionManager2>(manager)->GetSessionEnumerator(&sessions),
                "IAudioSessionManager2::GetSessionEnumerator"))
         return nullptr;
     return handle<SessionEnumerator>(sessions);
@@ -114,14 +149,14 @@ SessionEnumerator* session_enumerator(SessionManager* manager)
 unsigned enumerator_session_count(SessionEnumerator* sessions)
 {
     int count = 0;
-    failed(com<IAudioSessionEnumerator>(sessions)->GetCount(&count), "IAudioSessionEnumerator::GetCount");
+    failed(record<IAudioSessionEnumerator>(sessions)->GetCount(&count), "IAudioSessionEnumerator::GetCount");
     return count > 0 ? static_cast<unsigned>(count) : 0;
 }
 
 SessionControl* session_control_at(SessionEnumerator* sessions, unsigned index)
 {
     IAudioSessionControl* control = nullptr;
-    if (failed(com<IAudioSessionEnumerator>(sessions)->GetSession(static_cast<int>(index), &control),
+    if (failed(record<IAudioSessionEnumerator>(sessions)->GetSession(static_cast<int>(index), &control),
                "IAudioSessionEnumerator::GetSession"))
         return nullptr;
     return handle<SessionControl>(control);
@@ -130,7 +165,7 @@ SessionControl* session_control_at(SessionEnumerator* sessions, unsigned index)
 SessionControl2* query_session_control2(SessionControl* control)
 {
     IAudioSessionControl2* control2 = nullptr;
-    if (failed(com<IAudioSessionControl>(control)->QueryInterface(
+    if (failed(record<IAudioSessionControl>(control)->QueryInterface(
                    __uuidof(IAudioSessionControl2), reinterpret_cast<void**>(&control2)),
                "QueryInterface(IAudioSessionControl2)"))
         return nullptr;
@@ -140,14 +175,14 @@ SessionControl2* query_session_control2(SessionControl* control)
 uint32_t session_process_id(SessionControl2* control)
 {
     DWORD pid = 0;
-    failed(com<IAudioSessionControl2>(control)->GetProcessId(&pid), "IAudioSessionControl2::GetProcessId");
+    failed(record<IAudioSessionControl2>(control)->GetProcessId(&pid), "IAudioSessionControl2::GetProcessId");
     return pid;
 }
 
 VolumeControl* query_volume_control(SessionControl* control)
 {
     ISimpleAudioVolume* volume = nullptr;
-    if (failed(com<IAudioSessionControl>(control)->QueryInterface(
+    if (failed(record<IAudioSessionControl>(control)->QueryInterface(
                    __uuidof(ISimpleAudioVolume), reinterpret_cast<void**>(&volume)),
                "QueryInterface(ISimpleAudioVolume)"))
         return nullptr;
@@ -156,13 +191,13 @@ VolumeControl* query_volume_control(SessionControl* control)
 
 bool get_master_volume(VolumeControl* volume, float* level)
 {
-    return !failed(com<ISimpleAudioVolume>(volume)->GetMasterVolume(level),
+    return !failed(record<ISimpleAudioVolume>(volume)->GetMasterVolume(level),
                    "ISimpleAudioVolume::GetMasterVolume");
 }
 
 void set_master_volume(VolumeControl* volume, float level)
 {
-    failed(com<ISimpleAudioVolume>(volume)->SetMasterVolume(level, nullptr),
+    failed(record<ISimpleAudioVolume>(volume)->SetMasterVolume(level, nullptr),
            "ISimpleAudioVolume::SetMasterVolume");
 }
 
@@ -182,25 +217,14 @@ bool session_volume_memory(VolumeControl*, VolumeMemory*)
 
 void write_volume_memory(const VolumeMemory&) {}
 
-void release(DeviceEnumerator* object) { com<IMMDeviceEnumerator>(object)->Release(); }
-void release(EndpointCollection* object) { com<IMMDeviceCollection>(object)->Release(); }
-void release(Endpoint* object) { com<IMMDevice>(object)->Release(); }
-void release(SessionManager* object) { com<IAudioSessionManager2>(object)->Release(); }
-void release(SessionEnumerator* object) { com<IAudioSessionEnumerator>(object)->Release(); }
-void release(SessionControl* object) { com<IAudioSessionControl>(object)->Release(); }
-void release(SessionControl2* object) { com<IAudioSessionControl2>(object)->Release(); }
-void release(VolumeControl* object) { com<ISimpleAudioVolume>(object)->Release(); }
-
-namespace {
-
-// The one open snapshot and the record its walk stands on.
-struct Snapshot {
-    HANDLE handle;
-    PROCESSENTRY32W entry;
-};
-Snapshot g_snapshot;
-
-}  // namespace
+void release(DeviceEnumerator* object) { record<IMMDeviceEnumerator>(object)->Release(); }
+void release(EndpointCollection* object) { record<IMMDeviceCollection>(object)->Release(); }
+void release(Endpoint* object) { record<IMMDevice>(object)->Release(); }
+void release(SessionManager* object) { record<IAudioSessionManager2>(object)->Release(); }
+void release(SessionEnumerator* object) { record<IAudioSessionEnumerator>(object)->Release(); }
+void release(SessionControl* object) { record<IAudioSessionControl>(object)->Release(); }
+void release(SessionControl2* object) { record<IAudioSessionControl2>(object)->Release(); }
+void release(VolumeControl* object) { record<ISimpleAudioVolume>(object)->Release(); }
 
 ProcessSnapshot* take_process_snapshot()
 {
@@ -209,7 +233,7 @@ ProcessSnapshot* take_process_snapshot()
         diagnose("CreateToolhelp32Snapshot failed: error %lu", GetLastError());
         return nullptr;
     }
-    return reinterpret_cast<ProcessSnapshot*>(&g_snapshot);
+    return handle<ProcessSnapshot>(&g_snapshot);
 }
 
 bool first_process(ProcessSnapshot*, uint32_t* pid)
@@ -251,14 +275,23 @@ uint32_t own_process_id()
     return GetCurrentProcessId();
 }
 
-void sleep_ms(unsigned milliseconds)
-{
-    Sleep(milliseconds);
-}
-
 uint64_t monotonic_ms()
 {
-    return GetTickCount64();
+    return now_us() / 1000;
+}
+
+void sleep_until(uint64_t deadline_ms)
+{
+    const uint64_t until = deadline_ms * 1000;
+    for (uint64_t now = now_us(); now < until; now = now_us()) {
+        const uint64_t left = until - now;
+        HANDLE timer = precise_timer();
+        LARGE_INTEGER due;
+        due.QuadPart = -static_cast<LONGLONG>(left * 10);  // relative, in 100 ns
+        if (!timer || !SetWaitableTimer(timer, &due, 0, nullptr, nullptr, FALSE) ||
+            WaitForSingleObject(timer, INFINITE) != WAIT_OBJECT_0)
+            Sleep(static_cast<DWORD>((left + 999) / 1000));
+    }
 }
 
 bool input_interrupted()
