@@ -477,9 +477,10 @@ bool session_volume_memory(VolumeControl* volume, VolumeMemory* memory)
     memory->muted = input->muted;
     memory->channels = channels;
     for (int i = 0; i < channels; ++i) {
-        if (input->map.map[i] < 0 || input->map.map[i] > 255)
+        const int position = input->map.map[i];  // PA_CHANNEL_POSITION_INVALID is -1
+        if (position < 0 || position > 255)
             return false;
-        memory->positions[i] = static_cast<uint8_t>(input->map.map[i]);
+        memory->positions[i] = static_cast<uint8_t>(position);
         memory->levels[i] = static_cast<float>(pulse.pa_sw_volume_to_linear(input->volume.values[i]));
     }
     return true;
