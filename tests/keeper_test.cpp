@@ -1,5 +1,6 @@
 // The keeper: what the program tells it and when, what it does once its
 // pipe ends, and that a kill at any moment leaves it able to restore.
+#include "audio/record_reader.h"
 #include "audio/volume_fader.h"
 #include "ducking/keeper.h"
 #include "ducking/keeper_records.h"
@@ -228,6 +229,29 @@ TEST(KeeperRecords, AnythingMalformedIsUnknown)
                                "memory 0 33 0 1065353216 k", "memory 0 1 256 1065353216 k",
                                "memory 0 0 k"})
         EXPECT_EQ(parse_keeper_record(record, &saved, &memory), KeeperRecord::kUnknown) << record;
+}
+
+// What a pipe delivers, a few bytes at a time.
+const char* g_pipe = "";
+int read_a_little(char* into, int room)
+{
+    int got = 0;
+    while (got < room && got < 3 && *g_pipe)
+        into[got++] = *g_pipe++;
+    return got;
+}
+
+TEST(KeeperRecords, ArriveWholeHoweverThePipeCutsThem)
+{
+    const std::string overlong(9000, 'x');
+    const std::string piped = "save 1 2\n" + overlong + "\nclear\n\nlast without a line feed";
+    g_pipe = piped.c_str();
+    RecordReader reader{};
+    char record[kMaxKeeperRecord];
+    std::string seen;
+    while (next_record(reader, record, kMaxKeeperRecord, read_a_little))
+        seen += std::string(record) + "|";
+    EXPECT_EQ(seen, "save 1 2|clear||");
 }
 
 }  // namespace

@@ -14,15 +14,15 @@ set -eu
 cd "$(dirname "$0")/.."
 tools/setup.sh
 jobs=$(nproc)
-before=$(mktemp "${TMPDIR:-/tmp}/appduck-processes.XXXXXX")
-trap 'rm -f "$before"' EXIT
-tools/leftovers.sh record "$before"
+# Every process the tests start inherits this, so none can be overlooked.
+APPDUCK_TEST_RUN="$$-$(date +%s)"
+export APPDUCK_TEST_RUN
 
 for preset in linux windows sanitize fuzz; do
     cmake --preset "$preset"
     cmake --build --preset "$preset"
     ctest --preset "$preset" -j "$jobs"
-    tools/leftovers.sh check "$before"
+    tools/leftovers.sh
     if [ "$preset" = linux ]; then
         # A desktop's sound setup in the caller's environment must not
         # matter: a live decoy server the tests must not use.
@@ -35,6 +35,6 @@ for preset in linux windows sanitize fuzz; do
             stop_pulse_server
             exit "$status"
         )
-        tools/leftovers.sh check "$before"
+        tools/leftovers.sh
     fi
 done

@@ -6,6 +6,7 @@
 // reach it), and "--keeper" as its argument.
 #include "audio/audio_platform.h"
 #include "audio/diagnostics.h"
+#include "audio/record_reader.h"
 #include "audio/linux/system.h"
 
 #include <cerrno>
@@ -32,13 +33,16 @@ int g_to_keeper = -1;
 bool g_is_keeper = false;
 
 // The keeper's side: records are read through this buffer.
-struct Incoming {
-    char bytes[8192];
-    int start;
-    int end;
-    bool skipping;  // inside a line too long for the buffer
-};
-Incoming g_incoming;
+RecordReader g_incoming;
+
+int read_from_pipe(char* into, int room)
+{
+    ssize_t got;
+    do {
+        got = read(kKeeperDescriptor, into, static_cast<size_t>(room));
+    } while (got < 0 && errno == EINTR);
+    return static_cast<int>(got);
+}
 
 // Returns 0 or the error that kept the keeper from starting.
 int spawn_keeper(int read_end, pid_t* pid)
@@ -181,39 +185,5 @@ bool running_as_keeper()
 
 bool read_keeper_record(char* record, int capacity)
 {
-    Incoming& in = g_incoming;
-    for (;;) {
-        for (int i = in.start; i < in.end; ++i) {
-            if (in.bytes[i] != '\n')
-                continue;
-            const int length = i - in.start;
-            const bool whole = !in.skipping && length < capacity;
-            if (whole) {
-                std::memcpy(record, in.bytes + in.start, static_cast<size_t>(length));
-                record[length] = 0;
-            }
-            in.start = i + 1;
-            in.skipping = false;
-            if (whole)
-                return true;
-        }
-        // No whole line buffered: keep the partial one, or drop it when it
-        // fills the buffer (no record is that long).
-        if (in.start > 0) {
-            std::memmove(in.bytes, in.bytes + in.start, static_cast<size_t>(in.end - in.start));
-            in.end -= in.start;
-            in.start = 0;
-        }
-        if (in.end == static_cast<int>(sizeof in.bytes)) {
-            in.end = 0;
-            in.skipping = true;
-        }
-        ssize_t got;
-        do {
-            got = read(kKeeperDescriptor, in.bytes + in.end, sizeof in.bytes - static_cast<size_t>(in.end));
-        } while (got < 0 && errno == EINTR);
-        if (got <= 0)
-            return false;
-        in.end += static_cast<int>(got);
-    }
+    return next_record(g_incoming, record, capacity, read_from_pipe);
 }

@@ -7,6 +7,7 @@
 #include "audio/audio_platform.h"
 #include "audio/decimal.h"
 #include "audio/diagnostics.h"
+#include "audio/record_reader.h"
 
 #include <windows.h>
 
@@ -25,13 +26,16 @@ HANDLE g_to_keeper = nullptr;
 HANDLE g_from_controller = nullptr;
 
 // The keeper's side: records are read through this buffer.
-struct Incoming {
-    char bytes[8192];
-    int start;
-    int end;
-    bool skipping;  // inside a line too long for the buffer
-};
-Incoming g_incoming;
+RecordReader g_incoming;
+
+// ERROR_BROKEN_PIPE: the program ended, however it ended.
+int read_from_pipe(char* into, int room)
+{
+    DWORD got = 0;
+    if (!ReadFile(g_from_controller, into, static_cast<DWORD>(room), &got, nullptr))
+        return 0;
+    return static_cast<int>(got);
+}
 
 bool create_keeper(HANDLE read_end, PROCESS_INFORMATION* process)
 {
@@ -157,39 +161,5 @@ bool started_as_keeper(int argc, char** argv)
 
 bool read_keeper_record(char* record, int capacity)
 {
-    Incoming& in = g_incoming;
-    for (;;) {
-        for (int i = in.start; i < in.end; ++i) {
-            if (in.bytes[i] != '\n')
-                continue;
-            const int length = i - in.start;
-            const bool whole = !in.skipping && length < capacity;
-            if (whole) {
-                std::memcpy(record, in.bytes + in.start, static_cast<size_t>(length));
-                record[length] = 0;
-            }
-            in.start = i + 1;
-            in.skipping = false;
-            if (whole)
-                return true;
-        }
-        // No whole line buffered: keep the partial one, or drop it when it
-        // fills the buffer (no record is that long).
-        if (in.start > 0) {
-            std::memmove(in.bytes, in.bytes + in.start, static_cast<size_t>(in.end - in.start));
-            in.end -= in.start;
-            in.start = 0;
-        }
-        if (in.end == static_cast<int>(sizeof in.bytes)) {
-            in.end = 0;
-            in.skipping = true;
-        }
-        // ERROR_BROKEN_PIPE: the program ended, however it ended.
-        DWORD got = 0;
-        if (!ReadFile(g_from_controller, in.bytes + in.end,
-                      static_cast<DWORD>(sizeof in.bytes) - static_cast<DWORD>(in.end), &got, nullptr) ||
-            got == 0)
-            return false;
-        in.end += static_cast<int>(got);
-    }
+    return next_record(g_incoming, record, capacity, read_from_pipe);
 }
