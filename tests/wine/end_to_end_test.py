@@ -341,6 +341,11 @@ class Keeper(WineWorld):
     def check_keeper(self, log_file, killed_at):
         keeper = self.keeper_log(log_file)
         self.check_references(keeper)
+        # The killed appduck.exe holds its references still, but none was
+        # released twice before it died.
+        with open(log_file) as log:
+            killed = Run(b"", 0, log.read().splitlines()).processes[0]
+        self.assertFalse([line for line in killed if line.startswith("overrelease")], killed)
         run = Run(b"", 0, [])
         player = run.sets(1, keeper)
         self.assertEqual(len(player), 10, keeper)
@@ -372,6 +377,24 @@ class Keeper(WineWorld):
         appduck.stdin.close()
         appduck.stdout.close()
         self.check_keeper(log_file, killed_at)
+
+    def test_the_keeper_marker_without_its_pipe_runs_the_normal_program(self):
+        for arguments in ("--keeper", "--keeper 4", "--keeper 12345678"):
+            run = self.run_appduck_with_arguments(self.world(), "list\n", arguments.split())
+            self.assertTrue(run.startswith(b'[{"exe":"player.exe"'), (arguments, run))
+
+    def run_appduck_with_arguments(self, world, commands, arguments):
+        env = self.standin_env(world)
+        # Files, not pipes: a wineserver this run starts would hold a pipe open.
+        input_file = os.path.join(self.workdir, "input.txt")
+        output_file = os.path.join(self.workdir, "output.txt")
+        with open(input_file, "wb") as out:
+            out.write(commands.encode())
+        with open(input_file, "rb") as stdin, open(output_file, "wb") as stdout:
+            subprocess.run(["wine", APPDUCK] + arguments, stdin=stdin, stdout=stdout,
+                           stderr=subprocess.DEVNULL, env=env, timeout=60)
+        with open(output_file, "rb") as output:
+            return output.read()
 
     def test_terminate_process_from_a_windows_controller(self):
         env = self.standin_env(self.world())
