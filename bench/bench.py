@@ -167,12 +167,16 @@ def ramp_figures(appduck_path, server):
             time.sleep(0.1)
             steps = events[first:]
             spacings += [b - a for a, b in zip(steps, steps[1:])]
+    # A duck that matches nothing is the same rebuild without a ramp.
+    rebuild = statistics.median(appduck.times(b"duck 20 nobody", 100))
     appduck.close()
     subscriber.kill()
     subscriber.wait()
     subscriber.stdout.close()
     row("ramp (reply to `duck`/`restore`), Linux, median / worst",
         "%s / %s" % (ms(statistics.median(durations)), ms(max(durations))))
+    row("the ramp itself (reply less a rebuild's %s), Linux, median / worst" % ms(rebuild),
+        "%s / %s" % (ms(statistics.median(durations) - rebuild), ms(max(durations) - rebuild)))
     if spacings:
         row("ramp step spacing at the server, Linux, median / worst",
             "%s / %s" % (ms(statistics.median(spacings)), ms(max(spacings))),
@@ -310,6 +314,7 @@ def wine_figures(exe, prefix):
             for command in (b"duck 20 *", b"restore"):
                 durations.append(appduck.ask(command)[1])
         no = appduck.times(b"hello", 1000)
+        rebuild = statistics.median(appduck.times(b"duck 20 nobody", 100))
         appduck.close()
         first_sets, restored = wine_keeper_times(exe, env, log)
         subprocess.run(["wineserver", "-k"], env=env)
@@ -319,6 +324,9 @@ def wine_figures(exe, prefix):
         spacings = [b - a for i, (a, b) in enumerate(zip(sets, sets[1:])) if (i + 1) % 10]
         row("ramp (reply to `duck`/`restore`), Wine, median / worst",
             "%s / %s" % (ms(statistics.median(durations)), ms(max(durations))))
+        row("the ramp itself (reply less a rebuild's %s), Wine, median / worst" % ms(rebuild),
+            "%s / %s" % (ms(statistics.median(durations) - rebuild),
+                         ms(max(durations) - rebuild)))
         row("ramp step spacing, Wine (stand-in's clock), median / worst",
             "%.3f ms / %.3f ms" % (statistics.median(spacings), max(spacings)),
             "%d steps" % len(spacings))
