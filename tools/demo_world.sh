@@ -9,16 +9,20 @@ here_demo=$(cd "$(dirname "$0")/.." && pwd)
 start_demo_world() {
     start_pulse_server
     DEMO_PLAYERS=$(mktemp -d "${TMPDIR:-/tmp}/appduck-demo.XXXXXX")
+    # One after the other, so that `list` shows them in this order, as the
+    # README's transcript does.
+    count=0
     for name in player chat; do
         cp /usr/bin/pacat "$DEMO_PLAYERS/$name"
         # --raw: a name containing "play" would make pacat act as paplay.
         "$DEMO_PLAYERS/$name" --playback --raw --device=test </dev/zero >/dev/null 2>&1 &
         echo $! >>"$DEMO_PLAYERS/pids"
-    done
-    tries=0
-    until [ "$(pactl list short sink-inputs | wc -l)" -ge 2 ] || [ "$tries" -gt 50 ]; do
-        tries=$((tries + 1))
-        sleep 0.1
+        count=$((count + 1))
+        tries=0
+        until [ "$(pactl list short sink-inputs | wc -l)" -ge "$count" ] || [ "$tries" -gt 50 ]; do
+            tries=$((tries + 1))
+            sleep 0.1
+        done
     done
 }
 

@@ -71,17 +71,10 @@ struct Pulse {
 };
 Pulse g_pulse;
 
-long long now_us()
-{
-    timespec now;
-    clock_gettime(CLOCK_MONOTONIC, &now);
-    return static_cast<long long>(now.tv_sec) * 1000000 + now.tv_nsec / 1000;
-}
-
 // Runs the main loop once, waiting no later than the deadline.
 bool iterate_until(long long deadline)
 {
-    const long long left = deadline - now_us();
+    const long long left = deadline - monotonic_us();
     if (left <= 0)
         return false;
     return pulse.pa_mainloop_prepare(g_pulse.mainloop, static_cast<int>(left)) >= 0 &&
@@ -123,7 +116,7 @@ bool wait_for(pa_operation* operation, const char* what)
         diagnose("%s failed: %s", what, last_error());
         return false;
     }
-    const long long deadline = now_us() + kDeadlineUs;
+    const long long deadline = monotonic_us() + kDeadlineUs;
     bool in_time = true;
     while (pulse.pa_operation_get_state(operation) == PA_OPERATION_RUNNING) {
         in_time = iterate_until(deadline);
@@ -176,7 +169,7 @@ bool ensure_connected()
         disconnect();
         return false;
     }
-    const long long deadline = now_us() + kDeadlineUs;
+    const long long deadline = monotonic_us() + kDeadlineUs;
     for (;;) {
         const pa_context_state_t state = pulse.pa_context_get_state(g_pulse.context);
         if (state == PA_CONTEXT_READY) {
@@ -450,7 +443,7 @@ void set_master_volume(VolumeControl* volume, float level)
 bool confirm_volume_changes()
 {
     if (g_pulse.changes_in_flight > 0 && context_ready()) {
-        const long long deadline = now_us() + kDeadlineUs;
+        const long long deadline = monotonic_us() + kDeadlineUs;
         while (g_pulse.changes_in_flight > 0 && context_ready() && iterate_until(deadline)) {
         }
     }

@@ -50,20 +50,16 @@ uint32_t own_process_id()
     return static_cast<uint32_t>(getpid());
 }
 
-namespace {
-
-long long clock_us()
+long long monotonic_us()
 {
     timespec now;
     clock_gettime(CLOCK_MONOTONIC, &now);
     return static_cast<long long>(now.tv_sec) * 1000000 + now.tv_nsec / 1000;
 }
 
-}  // namespace
-
 uint64_t monotonic_ms()
 {
-    return static_cast<uint64_t>(clock_us() / 1000);
+    return static_cast<uint64_t>(monotonic_us() / 1000);
 }
 
 void sleep_until(uint64_t deadline_ms)
@@ -74,7 +70,7 @@ void sleep_until(uint64_t deadline_ms)
     // same deadline; a stop signal must not cut a ramp short.
     const timespec deadline = {static_cast<time_t>(until / 1000000),
                                static_cast<long>(until % 1000000) * 1000};
-    while (clock_us() < until &&
+    while (monotonic_us() < until &&
            clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &deadline, nullptr) == EINTR) {
     }
 }

@@ -10,8 +10,10 @@ void install_stop_signals();
 // session table begins.
 void forget_process_ids();
 
-// Runs the sound server's connection until the deadline (CLOCK_MONOTONIC,
-// microseconds), so volume sets go out and their answers come in while we
+// CLOCK_MONOTONIC in microseconds: the backend's one clock.
+long long monotonic_us();
+
+// Runs the sound server's connection until the deadline (monotonic_us), so volume sets go out and their answers come in while we
 // wait; returns early when there is no connection to run.
 void serve_sound_server(long long until_us);
 
