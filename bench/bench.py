@@ -143,10 +143,10 @@ def native_figures(appduck_path, server, workdir):
             player.wait()
 
 
-def ramp_figures(appduck_path, server):
-    """Reply time of a duck, and the spacing of its steps as the server saw
-    them (`pactl subscribe` events of the ducked stream)."""
-    index = server.pactl("list", "short", "sink-inputs").split()[0]
+def volume_changes(server, index):
+    """The moments the server reports a change of the sink input, as they
+    come (`pactl subscribe`); returns the growing list and the subscriber
+    to kill afterwards."""
     events = []
     subscriber = subprocess.Popen(["pactl", "subscribe"], env=server.env,
                                   stdout=subprocess.PIPE, text=True)
@@ -155,9 +155,16 @@ def ramp_figures(appduck_path, server):
         for line in subscriber.stdout:
             if "'change' on sink-input #%s" % index in line:
                 events.append(time.perf_counter())
-    listener = threading.Thread(target=listen, daemon=True)
-    listener.start()
+    threading.Thread(target=listen, daemon=True).start()
     time.sleep(0.5)
+    return events, subscriber
+
+
+def ramp_figures(appduck_path, server):
+    """Reply time of a duck, and the spacing of its steps as the server saw
+    them (`pactl subscribe` events of the ducked stream)."""
+    index = server.pactl("list", "short", "sink-inputs").split()[0]
+    events, subscriber = volume_changes(server, index)
     appduck = Appduck([appduck_path], server.env)
     durations, spacings = [], []
     for _ in range(10):
@@ -220,16 +227,7 @@ def keeper_figures(appduck_path, server):
     to the last, as `pactl subscribe` sees them."""
     index = server.pactl("list", "short", "sink-inputs").split()[0]
     firsts, laters, resident, first_sets, restored = [], [], [], [], []
-    events = []
-    subscriber = subprocess.Popen(["pactl", "subscribe"], env=server.env,
-                                  stdout=subprocess.PIPE, text=True)
-
-    def listen():
-        for line in subscriber.stdout:
-            if "'change' on sink-input #%s" % index in line:
-                events.append(time.perf_counter())
-    threading.Thread(target=listen, daemon=True).start()
-    time.sleep(0.5)
+    events, subscriber = volume_changes(server, index)
     for _ in range(10):
         appduck = Appduck([appduck_path], server.env)
         appduck.ask(b"list")  # connected and loaded: the first duck differs only by the keeper

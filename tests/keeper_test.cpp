@@ -6,7 +6,7 @@
 #include "ducking/keeper_records.h"
 #include "ducking/saved_volumes.h"
 #include "support/loop_driver.h"
-#include "support/sim_world.h"
+#include "support/player_world.h"
 
 #include <gtest/gtest.h>
 
@@ -22,24 +22,14 @@ std::string save_record(uint32_t pid, float volume)
     return record;
 }
 
-class Keeper : public ::testing::Test {
+class Keeper : public PlayerWorld {
 protected:
     void SetUp() override
     {
-        sim_reset();
-        forget_saved_volumes();
-        endpoint = sim_add_endpoint();
-        player = add_app(endpoint, 10, "player.exe", 0.8f);
+        PlayerWorld::SetUp();
         chat = add_app(endpoint, 20, "chat.exe", 0.5f);
     }
-    void TearDown() override
-    {
-        forget_saved_volumes();
-        EXPECT_TRUE(all_references_released());
-    }
 
-    int endpoint = 0;
-    int player = 0;
     int chat = 0;
 };
 

@@ -5,7 +5,7 @@
 #include "ducking/ducking.h"
 #include "ducking/saved_volumes.h"
 #include "support/loop_driver.h"
-#include "support/sim_world.h"
+#include "support/player_world.h"
 
 #include <gtest/gtest.h>
 
@@ -17,24 +17,7 @@ constexpr const char* kOk = "{\"ok\":true}\n";
 constexpr const char* kDucked = "{\"ok\":true,\"bajados\":1}\n";
 constexpr uint64_t kRamp = kFadeMs;
 
-class Restore : public ::testing::Test {
-protected:
-    void SetUp() override
-    {
-        sim_reset();
-        forget_saved_volumes();
-        endpoint = sim_add_endpoint();
-        player = add_app(endpoint, 10, "player.exe", 0.8f);
-    }
-    void TearDown() override
-    {
-        forget_saved_volumes();
-        EXPECT_TRUE(all_references_released());
-    }
-
-    int endpoint = 0;
-    int player = 0;
-};
+using Restore = PlayerWorld;
 
 TEST_F(Restore, ThatCannotReachThePlatformKeepsWhatIsSavedForTheNextOne)
 {
