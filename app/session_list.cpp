@@ -3,6 +3,8 @@
 #include "audio/session_table.h"
 #include "json_writer.h"
 
+#include <climits>
+
 namespace {
 
 // An executable is listed once, under its first session in table order;
@@ -35,6 +37,20 @@ void application_name(const Utf16Char* exe_name, Utf16Char* out)
     out[keep] = 0;
 }
 
+// volume x 100 + 0.5, truncated. A server lets a stream go far above its
+// own level (PulseAudio's maximum is about 3.5e13 as a linear factor),
+// where the conversion to int would be undefined: such a level is listed
+// as the largest int, and a NaN as 0.
+int volume_percent(float volume)
+{
+    const float percent = volume * 100.0f + 0.5f;
+    if (!(percent >= 0.0f))
+        return 0;
+    if (percent >= 2147483648.0f)
+        return INT_MAX;
+    return static_cast<int>(percent);
+}
+
 }  // namespace
 
 void list_command(const char*)
@@ -53,7 +69,7 @@ void list_command(const char*)
         application_name(entry.exe_name, name);
         emit(",\"name\":");
         emit_json_string(name);
-        emit(",\"vol\":%d}", static_cast<int>(entry.volume * 100.0f + 0.5f));
+        emit(",\"vol\":%d}", volume_percent(entry.volume));
     }
     emit("]");
     end_reply();

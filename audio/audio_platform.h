@@ -125,6 +125,9 @@ bool input_interrupted();
 // let it go: our end of its pipe closes, and it restores whatever it still
 // holds, or exits at once holding nothing.
 bool start_keeper();
+// False once the keeper we started has ended (killed by someone, say); an
+// ended keeper is reaped here, and stop_keeper then only closes its pipe.
+bool keeper_running();
 bool tell_keeper(const char* record);
 void stop_keeper();
 void release_keeper();

@@ -77,6 +77,18 @@ void read_names(const char* line, Utf16Char* names)
     names[length] = 0;
 }
 
+// A restore that reached no platform, or whose changes were not confirmed,
+// tries again: a server stalled for a few seconds gets its streams back
+// before the reply. The keeper hears of the outcome either way.
+void restore_patiently()
+{
+    update_keeper();
+    const uint64_t began = monotonic_ms();
+    while (!restore_saved_volumes() && monotonic_ms() - began < kRestorePatienceMs)
+        sleep_until(monotonic_ms() + kRestoreRetryMs);
+    update_keeper();
+}
+
 void reply_ok()
 {
     emit("{\"ok\":true}");
@@ -127,23 +139,16 @@ void duck_sessions(const char* line)
 
 void restore_command(const char*)
 {
-    // With nothing saved, nothing is rebuilt and nothing waits. A restore
-    // that cannot reach the platform keeps what is saved for the next one.
-    if (!nothing_saved()) {
-        restore_saved_volumes();
-        update_keeper();
-    }
+    // With nothing saved, nothing is rebuilt and nothing waits.
+    if (!nothing_saved())
+        restore_patiently();
     reply_ok();
 }
 
 void end_of_input_action()
 {
-    if (!nothing_saved()) {
-        const uint64_t began = monotonic_ms();
-        while (!restore_saved_volumes() && monotonic_ms() - began < kEndOfInputPatienceMs)
-            sleep_until(monotonic_ms() + kEndOfInputRetryMs);
-        // What is still saved now is the keeper's to restore.
-        update_keeper();
-    }
+    // What is still saved after that is the keeper's to restore.
+    if (!nothing_saved())
+        restore_patiently();
     reply_ok();
 }

@@ -7,10 +7,11 @@
 
 #include <cstdint>
 
-// How long the end of input keeps trying to restore while the platform
-// cannot be reached, and how often; then the keeper takes over.
-constexpr uint64_t kEndOfInputPatienceMs = 10 * 1000;
-constexpr unsigned kEndOfInputRetryMs = 500;
+// How long a restore (the command, or the end of input) keeps trying while
+// the platform cannot be reached or does not confirm, and how often; then
+// it replies, keeping what is saved for the next restore and the keeper.
+constexpr uint64_t kRestorePatienceMs = 10 * 1000;
+constexpr unsigned kRestoreRetryMs = 500;
 
 // "duck <percent> <names>": replies {"ok":true,"bajados":0|1}.
 void duck_sessions(const char* line);

@@ -4,6 +4,8 @@
 #include "keeper_records.h"
 #include "saved_volumes.h"
 
+#include <algorithm>
+
 namespace {
 
 // What the running keeper has been told.
@@ -71,6 +73,12 @@ void apply(const char* record)
 
 void update_keeper()
 {
+    // A keeper that died (killed by someone) holds nothing any more: it is
+    // replaced below and the new one told everything.
+    if (g_told.running && !keeper_running()) {
+        stop_keeper();
+        g_told.running = false;
+    }
     if (!g_told.running) {
         // Nothing a keeper could restore: none is needed yet.
         if (nothing_saved() || !start())
@@ -108,8 +116,13 @@ int run_keeper()
         return 0;
     join_object_runtime();
     const uint64_t began = monotonic_ms();
-    while (!restore_saved_volumes() && monotonic_ms() - began < kKeeperPatienceMs)
-        sleep_until(monotonic_ms() + kKeeperRetryMs);
+    while (!restore_saved_volumes() && monotonic_ms() - began < kKeeperPatienceMs &&
+           !input_interrupted()) {
+        // Asked to stop while waiting (SIGTERM): one last attempt, then out.
+        const uint64_t next = monotonic_ms() + kKeeperRetryMs;
+        while (monotonic_ms() < next && !input_interrupted())
+            sleep_until(std::min(next, monotonic_ms() + kKeeperStopCheckMs));
+    }
     release_sessions();
     leave_object_runtime();
     return 0;

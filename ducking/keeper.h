@@ -13,6 +13,8 @@
 // How long the keeper keeps trying, and how often.
 constexpr uint64_t kKeeperPatienceMs = 10 * 60 * 1000;
 constexpr unsigned kKeeperRetryMs = 1000;
+// How soon a keeper waiting to try again notices that it is asked to stop.
+constexpr unsigned kKeeperStopCheckMs = 100;
 
 // Brings the keeper up to date with the saved volumes, starting one if
 // something is saved and none runs. Never waits on the keeper; a keeper

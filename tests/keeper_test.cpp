@@ -90,8 +90,29 @@ TEST_F(Keeper, ThatCannotBeToldAnythingIsStoppedAndTheDuckStillWorks)
     sim_fail(SimOp::kTellKeeper);
     const LoopRun run = run_loop("duck 20 player\n");
     EXPECT_EQ(run.output, "{\"ok\":true,\"bajados\":1}\n{\"ok\":true}\n");
-    EXPECT_EQ(std::string(sim_keeper_transcript()), "start\nstop\nstart\nstop\n");
+    // Tried again before the end of input's restore, which has something saved.
+    EXPECT_EQ(std::string(sim_keeper_transcript()), "start\nstop\nstart\nstop\nstart\nstop\nstart\nstop\n");
     EXPECT_FLOAT_EQ(sim_session_volume(player), 0.8f);
+}
+
+TEST_F(Keeper, ThatDiedOrCouldNotStartIsReplacedBeforeTheNextChange)
+{
+    // A duck of a process already saved tells no new record: only a check
+    // of the keeper's life finds that it is gone.
+    sim_before_enumeration(2, [] { sim_kill_keeper(); });
+    run_loop("duck 20 player\nduck 50 player\n");
+    const std::string saved = save_record(10, 0.8f) + "\n";
+    EXPECT_EQ(std::string(sim_keeper_transcript()),
+              "start\n" + saved + "killed\nstop\nstart\n" + saved + "clear\nrelease\n");
+
+    sim_reset();
+    forget_saved_volumes();
+    sim_add_endpoint();
+    add_app(0, 10, "player.exe", 0.8f);
+    sim_fail(SimOp::kStartKeeper);
+    sim_before_enumeration(2, [] { sim_heal(SimOp::kStartKeeper); });
+    run_loop("duck 20 player\nduck 50 player\n");
+    EXPECT_EQ(std::string(sim_keeper_transcript()), "start\n" + saved + "clear\nrelease\n");
 }
 
 // -- the keeper itself -----------------------------------------------------

@@ -44,6 +44,17 @@ int read_from_pipe(char* into, int room)
     return static_cast<int>(got);
 }
 
+// The descriptor moved above the keeper's own number (closed on exec);
+// -1 when it could not be moved.
+int lift_descriptor(int descriptor)
+{
+    if (descriptor > kKeeperDescriptor || descriptor < 0)
+        return descriptor;
+    const int moved = fcntl(descriptor, F_DUPFD_CLOEXEC, kKeeperDescriptor + 1);
+    close(descriptor);
+    return moved;
+}
+
 // Returns 0 or the error that kept the keeper from starting.
 int spawn_keeper(int read_end, pid_t* pid)
 {
@@ -90,12 +101,17 @@ bool start_keeper()
         diagnose("starting the keeper failed: pipe2: %s", std::strerror(errno));
         return false;
     }
-    // dup2 onto itself would keep close-on-exec: the read end must not
-    // already be the keeper's descriptor number.
-    if (ends[0] == kKeeperDescriptor) {
-        const int moved = fcntl(ends[0], F_DUPFD_CLOEXEC, kKeeperDescriptor + 1);
-        close(ends[0]);
-        ends[0] = moved;
+    // Both ends go above the keeper's descriptor: dup2 onto itself would
+    // keep close-on-exec, and started with some of descriptors 0 to 2
+    // closed, pipe2 hands those out, where the keeper's /dev/null would
+    // replace its pipe and our replies would go into it.
+    ends[0] = lift_descriptor(ends[0]);
+    ends[1] = lift_descriptor(ends[1]);
+    if (ends[1] < 0) {
+        diagnose("starting the keeper failed: fcntl: %s", std::strerror(errno));
+        if (ends[0] >= 0)
+            close(ends[0]);
+        return false;
     }
     pid_t pid = -1;
     const int error = ends[0] >= 0 ? spawn_keeper(ends[0], &pid) : errno;
@@ -113,6 +129,21 @@ bool start_keeper()
     g_keeper = pid;
     g_to_keeper = ends[1];
     return true;
+}
+
+bool keeper_running()
+{
+    if (g_keeper <= 0)
+        return false;
+    pid_t ended;
+    do {
+        ended = waitpid(g_keeper, nullptr, WNOHANG);
+    } while (ended < 0 && errno == EINTR);
+    if (ended == 0)
+        return true;
+    diagnose("the keeper (process %d) has ended", static_cast<int>(g_keeper));
+    g_keeper = -1;  // reaped: no zombie, and no kill of a reused pid later
+    return false;
 }
 
 bool tell_keeper(const char* record)

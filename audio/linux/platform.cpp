@@ -10,10 +10,12 @@
 // rebuild for its sinks and sink inputs; the handles point into that copy.
 // Volume sets and memory writes are sent without waiting; the main loop
 // carries them to the server while we sleep, and confirm_volume_changes
-// waits for the last answers.
+// waits for the last answers. A stream has at most one set in flight: the
+// server is never asked for more than it can take (volume_flights.h).
 #include "audio/audio_platform.h"
 #include "audio/decimal.h"
 #include "audio/handles.h"
+#include "audio/volume_flights.h"
 #include "audio/diagnostics.h"
 #include "audio/linux/system.h"
 #include "audio/linux/pulse_library.h"
@@ -26,7 +28,9 @@ namespace {
 constexpr int kMaxSinks = 64;
 constexpr int kMaxSinkInputs = 1024;
 constexpr int kMaxBalances = 256;
-constexpr long long kDeadlineUs = 2000 * 1000;  // a server that hangs must not hang us
+// A server that hangs must not hang us: a wait fails once nothing at all
+// has come from the server for this long, however long a busy one takes.
+constexpr long long kDeadlineUs = static_cast<long long>(kNoAnswerLimitMs) * 1000;
 
 // Where each sink input's volume is remembered for the application's next
 // streams; both PulseAudio and PipeWire's pulse server set it.
@@ -46,6 +50,7 @@ struct SinkInputRecord {
     bool writable;
     bool muted;
     char memory_key[kMaxMemoryKey];  // empty when the server keeps none
+    VolumeFlight flight;
 };
 
 // The shape of a stream's channel volumes, remembered while it is not all
@@ -68,6 +73,7 @@ struct Pulse {
     bool list_failed;
     int changes_in_flight;  // volume sets and memory writes not yet answered
     bool changes_lost;      // some could not be sent, or their answers never came
+    long long last_progress_us;  // when the server last answered anything
 };
 Pulse g_pulse;
 
@@ -116,10 +122,10 @@ bool wait_for(pa_operation* operation, const char* what)
         diagnose("%s failed: %s", what, last_error());
         return false;
     }
-    const long long deadline = monotonic_us() + kDeadlineUs;
+    g_pulse.last_progress_us = monotonic_us();
     bool in_time = true;
     while (pulse.pa_operation_get_state(operation) == PA_OPERATION_RUNNING) {
-        in_time = iterate_until(deadline);
+        in_time = iterate_until(g_pulse.last_progress_us + kDeadlineUs);
         if (!in_time) {
             pulse.pa_operation_cancel(operation);
             break;
@@ -188,6 +194,7 @@ bool ensure_connected()
 
 void on_sink(pa_context*, const pa_sink_info* info, int eol, void*)
 {
+    g_pulse.last_progress_us = monotonic_us();
     if (eol < 0)
         g_pulse.list_failed = true;
     if (eol == 0 && info && g_pulse.sink_count == kMaxSinks)
@@ -208,6 +215,7 @@ uint32_t process_id_of(const pa_proplist* properties)
 
 void on_sink_input(pa_context*, const pa_sink_input_info* info, int eol, void*)
 {
+    g_pulse.last_progress_us = monotonic_us();
     if (eol < 0)
         g_pulse.list_failed = true;
     if (eol == 0 && info && g_pulse.input_count == kMaxSinkInputs)
@@ -230,6 +238,7 @@ void on_sink_input(pa_context*, const pa_sink_input_info* info, int eol, void*)
     input.writable = info->volume_writable != 0;
     input.muted = info->mute != 0;
     input.memory_key[0] = 0;
+    input.flight = {};
     const char* key = pulse.pa_proplist_gets(info->proplist, kMemoryKeyProperty);
     if (key && std::strlen(key) < sizeof input.memory_key)
         std::memcpy(input.memory_key, key, std::strlen(key) + 1);
@@ -239,6 +248,7 @@ void on_sink_input(pa_context*, const pa_sink_input_info* info, int eol, void*)
 // server has seen it (a stream that ended meanwhile answers no).
 void on_change_answered(pa_context*, int success, void*)
 {
+    g_pulse.last_progress_us = monotonic_us();
     if (!success)
         diagnose("the sound server refused a change: %s", last_error());
     if (g_pulse.changes_in_flight > 0)
@@ -246,19 +256,31 @@ void on_change_answered(pa_context*, int success, void*)
 }
 
 // Counts an operation sent without waiting; a change that could not even be
-// sent is lost.
-void track_change(pa_operation* operation, const char* what)
+// sent is lost. The silence a wait measures starts when the first change
+// goes out, not at the last answer before it.
+bool track_change(pa_operation* operation, const char* what)
 {
     if (!operation) {
         diagnose("%s failed: %s", what, last_error());
         g_pulse.changes_lost = true;
-        return;
+        return false;
     }
-    ++g_pulse.changes_in_flight;
+    if (g_pulse.changes_in_flight++ == 0)
+        g_pulse.last_progress_us = monotonic_us();
     pulse.pa_operation_unref(operation);
-    // Whatever is ready to go out or come in is handled now, not at the
-    // next sleep.
-    iterate_pending();
+    return true;
+}
+
+void send_volume(SinkInputRecord& input, float level);
+
+// A stream's set is answered: the level that waited for it goes out now.
+void on_volume_answered(pa_context* context, int success, void* userdata)
+{
+    on_change_answered(context, success, nullptr);
+    SinkInputRecord& input = *static_cast<SinkInputRecord*>(userdata);
+    float next = 0.0f;
+    if (flight_answered(input.flight, &next))
+        send_volume(input, next);
 }
 
 Balance* balance_of(uint32_t index)
@@ -285,6 +307,38 @@ void remember_balance(const SinkInputRecord& input)
     *balance = {input.index, input.volume};
 }
 
+// Sets the stream to the level over its own channel balance. Also called
+// from an answer's callback, inside the main loop's dispatch.
+void send_volume(SinkInputRecord& input, float level)
+{
+    const Balance* balance = balance_of(input.index);
+    pa_cvolume target = balance ? balance->shape : input.volume;
+    if (target.channels != input.volume.channels)
+        target = input.volume;
+    pulse.pa_cvolume_scale(&target, pulse.pa_sw_volume_from_linear(level));
+    if (!track_change(pulse.pa_context_set_sink_input_volume(g_pulse.context, input.index, &target,
+                                                             on_volume_answered, &input),
+                      "setting a stream's volume"))
+        input.flight = {};
+    input.volume = target;
+}
+
+// Runs the connection until every change sent has been answered. A busy
+// server may take long over many answers; only silence fails, and a server
+// that fell silent is dropped: the next command connects afresh rather than
+// wait behind what is stuck.
+void wait_for_answers()
+{
+    while (g_pulse.changes_in_flight > 0 && context_ready() &&
+           iterate_until(g_pulse.last_progress_us + kDeadlineUs)) {
+    }
+    if (g_pulse.changes_in_flight > 0) {
+        diagnose("%d volume changes not confirmed: %s", g_pulse.changes_in_flight,
+                 context_ready() ? "no answer in time" : last_error());
+        disconnect();
+    }
+}
+
 SinkInputRecord* input_at_of_sink(uint32_t sink, unsigned position)
 {
     unsigned seen = 0;
@@ -309,7 +363,9 @@ void serve_sound_server(long long until_us)
 // The sound server is first asked at the first command.
 void join_object_runtime()
 {
-    if (!running_as_keeper())
+    if (running_as_keeper())
+        install_keeper_stop_signal();
+    else
         install_stop_signals();
 }
 
@@ -335,6 +391,10 @@ DeviceEnumerator* create_device_enumerator()
 
 EndpointCollection* active_playback_endpoints(DeviceEnumerator*)
 {
+    // Answers still due point into the list about to be replaced.
+    wait_for_answers();
+    if (!context_ready())
+        return nullptr;
     g_pulse.sink_count = 0;
     g_pulse.input_count = 0;
     g_pulse.list_failed = false;
@@ -423,37 +483,23 @@ bool get_master_volume(VolumeControl* volume, float* level)
 
 void set_master_volume(VolumeControl* volume, float level)
 {
-    SinkInputRecord* input = record<SinkInputRecord>(volume);
+    SinkInputRecord& input = *record<SinkInputRecord>(volume);
     if (!context_ready()) {
         diagnose("setting a stream's volume failed: %s", last_error());
         g_pulse.changes_lost = true;
         return;
     }
-    const Balance* balance = balance_of(input->index);
-    pa_cvolume target = balance ? balance->shape : input->volume;
-    if (target.channels != input->volume.channels)
-        target = input->volume;
-    pulse.pa_cvolume_scale(&target, pulse.pa_sw_volume_from_linear(level));
-    track_change(pulse.pa_context_set_sink_input_volume(g_pulse.context, input->index, &target,
-                                                        on_change_answered, nullptr),
-                 "setting a stream's volume");
-    input->volume = target;
+    if (!flight_send(input.flight, level))
+        return;  // goes out when the stream's last set is answered
+    send_volume(input, level);
+    // Whatever is ready to go out or come in is handled now, not at the
+    // next sleep.
+    iterate_pending();
 }
 
 bool confirm_volume_changes()
 {
-    if (g_pulse.changes_in_flight > 0 && context_ready()) {
-        const long long deadline = monotonic_us() + kDeadlineUs;
-        while (g_pulse.changes_in_flight > 0 && context_ready() && iterate_until(deadline)) {
-        }
-    }
-    // A server that did not answer in time is dropped: the next command
-    // connects afresh rather than wait behind what is stuck.
-    if (g_pulse.changes_in_flight > 0) {
-        diagnose("%d volume changes not confirmed: %s", g_pulse.changes_in_flight,
-                 context_ready() ? "no answer in time" : last_error());
-        disconnect();
-    }
+    wait_for_answers();
     const bool confirmed = !g_pulse.changes_lost;
     g_pulse.changes_lost = false;
     return confirmed;
@@ -514,6 +560,7 @@ void write_volume_memory(const VolumeMemory& memory)
     track_change(pulse.pa_ext_stream_restore_write(g_pulse.context, PA_UPDATE_REPLACE, entries, 2,
                                                    1, on_change_answered, nullptr),
                  "writing a stream memory");
+    iterate_pending();
 }
 
 // Handles are views into this file's copy of the server's lists, which lives

@@ -7,12 +7,14 @@
 #include <csignal>
 #include <ctime>
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
 
 volatile sig_atomic_t g_stop_requested = 0;
 int g_null_input = -1;
+int g_blocking_output_flags = -1;  // a pipe or socket on standard output
 
 // Runs on whatever the thread was doing; only async-signal-safe calls. The
 // pending read returns early (no SA_RESTART) and every later read finds the
@@ -22,6 +24,10 @@ void on_stop_signal(int)
     g_stop_requested = 1;
     if (g_null_input >= 0)
         dup2(g_null_input, STDIN_FILENO);
+    // A controller that stopped reading must not hold up the restore or
+    // the exit: a reply that finds the pipe full from now on is dropped.
+    if (g_blocking_output_flags >= 0)
+        fcntl(STDOUT_FILENO, F_SETFL, g_blocking_output_flags | O_NONBLOCK);
 }
 
 }  // namespace
@@ -29,6 +35,11 @@ void on_stop_signal(int)
 void install_stop_signals()
 {
     g_null_input = open("/dev/null", O_RDONLY | O_CLOEXEC);
+    // Only a pipe or a socket is ours alone to make non-blocking: a
+    // terminal's flags are shared with the shell that outlives us.
+    struct stat output;
+    if (fstat(STDOUT_FILENO, &output) == 0 && (S_ISFIFO(output.st_mode) || S_ISSOCK(output.st_mode)))
+        g_blocking_output_flags = fcntl(STDOUT_FILENO, F_GETFL);
     struct sigaction action = {};
     action.sa_handler = on_stop_signal;
     sigemptyset(&action.sa_mask);
@@ -38,6 +49,14 @@ void install_stop_signals()
     sigaction(SIGTERM, &action, nullptr);
     sigaction(SIGHUP, &action, nullptr);
     signal(SIGPIPE, SIG_IGN);
+}
+
+void install_keeper_stop_signal()
+{
+    struct sigaction action = {};
+    action.sa_handler = on_stop_signal;
+    sigemptyset(&action.sa_mask);
+    sigaction(SIGTERM, &action, nullptr);
 }
 
 bool input_interrupted()

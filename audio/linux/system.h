@@ -5,6 +5,9 @@
 // that a controller that closed our output still gets its applications
 // restored when our input ends.
 void install_stop_signals();
+// The keeper, restoring, takes SIGTERM as a request to stop after one last
+// attempt (input_interrupted); until then it ignores every stop signal.
+void install_keeper_stop_signal();
 
 // The next process snapshot reads /proc afresh: called as a rebuild of the
 // session table begins.

@@ -4,6 +4,7 @@
 #include "audio/simulated/platform.h"
 
 #include "audio/handles.h"
+#include "audio/volume_flights.h"
 
 #include <cassert>
 #include <cstdio>
@@ -38,6 +39,10 @@ struct WorldSession {
     float volume;
     bool ended;
     char memory_key[kMaxMemoryKey];  // empty: no memory
+    // With answers that take time: the set in the air, and when it lands.
+    VolumeFlight flight;
+    float in_air;
+    uint64_t lands_at_ms;
 };
 
 struct WorldProcess {
@@ -90,6 +95,12 @@ struct World {
     int keeper_tells;
     bool names_without_extensions;
     unsigned set_cost_ms;
+    unsigned answer_ms;        // 0: a set lands and is confirmed at once
+    uint64_t stall_from_ms;    // nothing is answered from here...
+    uint64_t stall_until_ms;   // ...until here
+    uint64_t last_answer_ms;   // progress, as the Linux backend measures it
+    int sets_in_flight;
+    bool keeper_dead;
 };
 
 World g_world;
@@ -196,6 +207,68 @@ bool walk_from(SimObject& snapshot, uint32_t* pid)
     return false;
 }
 
+// When something due at `due` is answered: a stall holds it to the stall's end.
+uint64_t answered_at(uint64_t due)
+{
+    return due >= g_world.stall_from_ms && due < g_world.stall_until_ms ? g_world.stall_until_ms
+                                                                         : due;
+}
+
+void send_set(int id, float level)
+{
+    WorldSession& session = g_world.sessions[id];
+    if (g_world.volume_log_total < kMaxVolumeLog)
+        g_world.volume_log[g_world.volume_log_total++] = {
+            id, level, g_world.clock_ms, level >= 0.0f && level <= 1.0f,
+            static_cast<int>(std::strlen(g_world.keeper_transcript))};
+    if (g_world.sets_in_flight++ == 0)
+        g_world.last_answer_ms = g_world.clock_ms;
+    session.in_air = level;
+    session.lands_at_ms = g_world.clock_ms + g_world.answer_ms;
+}
+
+// Lands every set whose answer is due by `now`; a level that waited for
+// an answer goes out at that moment.
+void deliver_answers(uint64_t now)
+{
+    const uint64_t clock = g_world.clock_ms;
+    for (int id = 0; id < g_world.session_total; ++id) {
+        WorldSession& session = g_world.sessions[id];
+        while (session.flight.in_flight && answered_at(session.lands_at_ms) <= now) {
+            g_world.clock_ms = answered_at(session.lands_at_ms);
+            if (session.in_air >= 0.0f && session.in_air <= 1.0f)
+                session.volume = session.in_air;
+            --g_world.sets_in_flight;
+            g_world.last_answer_ms = g_world.clock_ms;
+            float next = 0.0f;
+            if (flight_answered(session.flight, &next))
+                send_set(id, next);
+        }
+    }
+    g_world.clock_ms = clock;
+}
+
+// The earliest moment an answer is due; 0 with nothing in flight.
+uint64_t next_answer()
+{
+    uint64_t earliest = 0;
+    for (int id = 0; id < g_world.session_total; ++id) {
+        const WorldSession& session = g_world.sessions[id];
+        const uint64_t at = answered_at(session.lands_at_ms);
+        if (session.flight.in_flight && (earliest == 0 || at < earliest))
+            earliest = at;
+    }
+    return earliest;
+}
+
+// A connection given up: what was in the air is lost.
+void drop_flights()
+{
+    for (int id = 0; id < g_world.session_total; ++id)
+        g_world.sessions[id].flight = {};
+    g_world.sets_in_flight = 0;
+}
+
 }  // namespace
 
 // ---- the platform operations ------------------------------------------
@@ -228,6 +301,14 @@ EndpointCollection* active_playback_endpoints(DeviceEnumerator* enumerator)
     object_of(enumerator, Kind::kEnumerator);
     if (fails(SimOp::kActiveEndpoints))
         return nullptr;
+    // A stalled server answers the listing when the stall ends, or never
+    // within the wait's limit.
+    const uint64_t answered = answered_at(g_world.clock_ms);
+    if (answered - g_world.clock_ms > kNoAnswerLimitMs) {
+        g_world.clock_ms += kNoAnswerLimitMs;
+        return nullptr;
+    }
+    g_world.clock_ms = answered;
     return handle<EndpointCollection>(obtain(Kind::kEndpoints, 0));
 }
 
@@ -320,6 +401,11 @@ bool get_master_volume(VolumeControl* volume, float* level)
 void set_master_volume(VolumeControl* volume, float level)
 {
     const int id = object_of(volume, Kind::kVolume).target;
+    if (g_world.answer_ms > 0) {
+        if (!fails(SimOp::kSetVolume, id) && flight_send(g_world.sessions[id].flight, level))
+            send_set(id, level);
+        return;
+    }
     const bool accepted = !fails(SimOp::kSetVolume, id) && level >= 0.0f && level <= 1.0f;
     if (accepted)
         g_world.sessions[id].volume = level;
@@ -332,6 +418,18 @@ void set_master_volume(VolumeControl* volume, float level)
 
 bool confirm_volume_changes()
 {
+    // Waits answer by answer; silence past the limit drops what is in the air.
+    while (g_world.sets_in_flight > 0) {
+        const uint64_t next = next_answer();
+        if (next > g_world.last_answer_ms + kNoAnswerLimitMs) {
+            g_world.clock_ms = g_world.last_answer_ms + kNoAnswerLimitMs;
+            drop_flights();
+            return false;
+        }
+        if (next > g_world.clock_ms)
+            g_world.clock_ms = next;
+        deliver_answers(g_world.clock_ms);
+    }
     return !fails(SimOp::kConfirmChanges);
 }
 
@@ -413,6 +511,7 @@ void sleep_until(uint64_t deadline_ms)
 {
     if (deadline_ms > g_world.clock_ms)
         g_world.clock_ms = deadline_ms;
+    deliver_answers(g_world.clock_ms);
     ++g_world.sleeps;
 }
 
@@ -435,9 +534,16 @@ bool start_keeper()
     return true;
 }
 
+bool keeper_running()
+{
+    return g_world.keepers_running > 0 && !g_world.keeper_dead;
+}
+
 bool tell_keeper(const char* record)
 {
     assert(g_world.keepers_running > 0);
+    if (g_world.keeper_dead)
+        return false;
     if (fails(SimOp::kTellKeeper, g_world.keeper_tells++))
         return false;
     log_text(g_world.keeper_transcript, sizeof g_world.keeper_transcript, record, '\n');
@@ -448,6 +554,7 @@ void stop_keeper()
 {
     assert(g_world.keepers_running > 0);
     --g_world.keepers_running;
+    g_world.keeper_dead = false;
     log_text(g_world.keeper_transcript, sizeof g_world.keeper_transcript, "stop", '\n');
 }
 
@@ -498,7 +605,7 @@ int sim_add_session(int endpoint, uint32_t pid, float volume)
 {
     assert(endpoint >= 0 && endpoint < g_world.endpoints);
     assert(g_world.session_total < kMaxWorldSessions);
-    g_world.sessions[g_world.session_total] = {endpoint, pid, volume, false, ""};
+    g_world.sessions[g_world.session_total] = {endpoint, pid, volume, false, "", {}, 0.0f, 0};
     return g_world.session_total++;
 }
 
@@ -577,6 +684,24 @@ const char* sim_memory_writes() { return g_world.memory_writes; }
 const char* sim_keeper_transcript() { return g_world.keeper_transcript; }
 void sim_feed_keeper(const char* records) { g_world.keeper_feed = records; }
 int sim_keepers_running() { return g_world.keepers_running; }
+
+void sim_kill_keeper()
+{
+    assert(g_world.keepers_running > 0);
+    g_world.keeper_dead = true;
+    log_text(g_world.keeper_transcript, sizeof g_world.keeper_transcript, "killed", '\n');
+}
+
+void sim_set_answer_time(unsigned milliseconds)
+{
+    g_world.answer_ms = milliseconds;
+}
+
+void sim_stall_answers(uint64_t from_ms, uint64_t until_ms)
+{
+    g_world.stall_from_ms = from_ms;
+    g_world.stall_until_ms = until_ms;
+}
 
 void sim_set_volume_set_cost(unsigned milliseconds)
 {

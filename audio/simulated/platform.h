@@ -74,6 +74,14 @@ const char* sim_memory_writes();
 
 // Each volume set takes this long on the virtual clock (a busy platform).
 void sim_set_volume_set_cost(unsigned milliseconds);
+// A platform that answers volume sets late, as a sound server does: each
+// set lands and is answered this long after it goes out, at most one per
+// session in the air (0, the default: at once). Only sets that go out are
+// logged.
+void sim_set_answer_time(unsigned milliseconds);
+// Nothing (answers, listings) is answered from `from_ms` until `until_ms`
+// on the virtual clock: a stopped server.
+void sim_stall_answers(uint64_t from_ms, uint64_t until_ms);
 
 float sim_session_volume(int session);
 void sim_set_session_volume(int session, float volume);  // as if the user moved it
@@ -88,6 +96,8 @@ void sim_clear_volume_log();
 const char* sim_keeper_transcript();
 void sim_feed_keeper(const char* records);
 int sim_keepers_running();
+// The running keeper dies (killed by someone); "killed" in the transcript.
+void sim_kill_keeper();
 
 uint64_t sim_clock_ms();
 int sim_sleep_count();

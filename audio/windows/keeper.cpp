@@ -104,6 +104,18 @@ bool start_keeper()
     return true;
 }
 
+bool keeper_running()
+{
+    if (!g_keeper)
+        return false;
+    if (WaitForSingleObject(g_keeper, 0) == WAIT_TIMEOUT)
+        return true;
+    diagnose("the keeper has ended");
+    CloseHandle(g_keeper);
+    g_keeper = nullptr;
+    return false;
+}
+
 bool tell_keeper(const char* record)
 {
     char line[4096];
