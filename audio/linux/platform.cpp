@@ -492,9 +492,6 @@ void set_master_volume(VolumeControl* volume, float level)
     if (!flight_send(input.flight, level))
         return;  // goes out when the stream's last set is answered
     send_volume(input, level);
-    // Whatever is ready to go out or come in is handled now, not at the
-    // next sleep.
-    iterate_pending();
 }
 
 bool confirm_volume_changes()

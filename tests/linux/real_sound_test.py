@@ -164,6 +164,28 @@ class RealSound(sound_world.SoundTestCase):
         self.assertRestored()
 
 
+class Balance(sound_world.SoundTestCase):
+    """A stereo stream louder on the left than on the right."""
+
+    @classmethod
+    def start_players(cls):
+        super().start_players()
+        cls.players["stereo"] = sound_world.Player(cls.server, cls.workdir, "stereo", 3000,
+                                                   channels=2)
+
+    def test_duck_and_restore_keep_the_balance_of_an_unbalanced_stream(self):
+        self.server.pactl("set-sink-input-volume", self.server.sink_input_index("stereo"),
+                          "1.0", "0.5")
+        self.before = self.levels()
+        for command, reply, ratio in (("duck 20 stereo;player", '{"ok":true,"bajados":1}\n', 0.2),
+                                      ("restore", '{"ok":true}\n', 1.0)):
+            self.assertEqual(self.appduck.ask(command), reply)
+            left, right = self.server.sink_inputs()["stereo"]
+            self.assertAlmostEqual(left, ratio, delta=0.002, msg=command)
+            self.assertAlmostEqual(right, ratio / 2, delta=0.002, msg=command)
+            self.assertRatios({"stereo": ratio, "player": ratio, "Chat": 1.0})
+
+
 class ServerRestart(sound_world.SoundTestCase):
     """A sound server that goes away and comes back mid-session."""
 
