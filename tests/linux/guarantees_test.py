@@ -73,6 +73,16 @@ class Keeper(MemoryCase):
         time.sleep(0.15)
         self.kill_and_check()
 
+    def test_a_keeper_killed_meanwhile_is_reaped_and_replaced_before_the_next_duck(self):
+        self.assertEqual(self.appduck.ask("duck 20 player"), DUCKED)
+        keeper, = [pid for pid in sound_world.appduck_processes(self.server)
+                   if pid != self.appduck.process.pid]
+        os.kill(keeper, signal.SIGKILL)
+        # This duck saves nothing new: only a look at the keeper finds it dead.
+        self.assertEqual(self.appduck.ask("duck 50 player"), DUCKED)
+        self.assertFalse(os.path.exists("/proc/%d" % keeper), "the dead keeper is a zombie")
+        self.kill_and_check()
+
     def test_a_clean_end_leaves_no_process_and_touches_nothing_after(self):
         ends = {"quit": lambda: self.appduck.send("quit"),
                 "end of input": lambda: self.appduck.close_input(),

@@ -29,6 +29,15 @@ class RealSound(sound_world.SoundTestCase):
                                  {"exe": "radio.fm", "name": "radio.fm", "vol": 100},
                                  {"exe": "chat-voice", "name": "chat-voice", "vol": 100}])
 
+    def test_list_shows_a_stream_at_the_servers_highest_volume(self):
+        # Far above what an int holds as a percentage: the largest int.
+        index = self.server.pactl("list", "short", "sink-inputs").split()[0]
+        self.server.pactl("set-sink-input-volume", index, str(2 ** 31 - 1))
+        volume = json.loads(self.appduck.ask("list"))[0]["vol"]
+        self.assertGreater(volume, 100)
+        if self.server.flavour() == "pulseaudio":
+            self.assertEqual(volume, 2 ** 31 - 1)
+
     def test_every_listed_name_is_one_duck_accepts(self):
         # A Linux executable has no extension: "radio.fm" is its whole name.
         for entry in json.loads(self.appduck.ask("list")):
@@ -153,6 +162,16 @@ class RealSound(sound_world.SoundTestCase):
         time.sleep(0.1)
         self.appduck.process.send_signal(signal.SIGTERM)
         self.assertEqual(self.appduck.finish(), ('{"ok":true,"bajados":1}\n{"ok":true}\n', 0))
+        self.assertRestored()
+
+    def test_a_stop_signal_ends_it_while_nobody_reads_its_output(self):
+        self.appduck.ask("duck 20 player")
+        # Replies pile up until the output pipe is full and appduck waits on
+        # it; the lines stay within the input pipe, so this write returns.
+        self.appduck.send("list\n" * 2000)
+        time.sleep(1)
+        self.appduck.process.send_signal(signal.SIGTERM)
+        self.assertEqual(self.appduck.process.wait(5), 0)
         self.assertRestored()
 
     def test_closed_output_still_restores_at_end_of_input(self):

@@ -45,6 +45,30 @@ def ramp(start, target):
             for step in range(1, 11)]
 
 
+def keepers_of(prefix):
+    """Unix pids of the keepers running in a Wine prefix."""
+    pids = []
+    for entry in os.listdir("/proc"):
+        if not entry.isdigit():
+            continue
+        try:
+            with open("/proc/%s/cmdline" % entry, "rb") as cmdline:
+                if b"--keeper" not in cmdline.read():
+                    continue
+            with open("/proc/%s/environ" % entry, "rb") as environ:
+                if ("WINEPREFIX=%s" % prefix).encode() in environ.read().split(b"\0"):
+                    pids.append(int(entry))
+        except OSError:
+            pass  # gone meanwhile
+    return pids
+
+
+def wait_until_gone(pid, seconds=10):
+    deadline = time.monotonic() + seconds
+    while os.path.exists("/proc/%d" % pid) and time.monotonic() < deadline:
+        time.sleep(0.05)
+
+
 def windows_path(path):
     # Drive Z: is the Unix root in every Wine prefix. (winepath would do, but
     # a wineserver it starts holds our pipes open.)
@@ -356,17 +380,14 @@ class Keeper(WineWorld):
                   "%.0f ms after it" % (player[0][1] - killed_at, player[-1][1] - killed_at),
                   file=sys.stderr)
 
-    def test_a_killed_appduck_is_restored_by_its_keeper(self):
-        env = self.standin_env(self.world())
-        log_file = os.path.join(self.workdir, "log.txt")
+    def start_appduck(self, env):
         # The wineserver starts apart from our pipes, which it would hold open.
         subprocess.run(["wineserver", "-p"], env=env, stdin=subprocess.DEVNULL,
                        stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-        appduck = subprocess.Popen(["wine", APPDUCK], env=env, stdin=subprocess.PIPE,
-                                   stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)
-        appduck.stdin.write(b"duck 20 player\n")
-        appduck.stdin.flush()
-        self.assertEqual(appduck.stdout.readline(), ducked(1))
+        return subprocess.Popen(["wine", APPDUCK], env=env, stdin=subprocess.PIPE,
+                                stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)
+
+    def kill_and_check(self, appduck, log_file):
         killed_at = time.time() * 1000
         appduck.send_signal(signal.SIGKILL)
         # The keeper holds none of appduck's handles: its output ends now.
@@ -377,6 +398,31 @@ class Keeper(WineWorld):
         appduck.stdin.close()
         appduck.stdout.close()
         self.check_keeper(log_file, killed_at)
+
+    def test_a_killed_appduck_is_restored_by_its_keeper(self):
+        env = self.standin_env(self.world())
+        log_file = os.path.join(self.workdir, "log.txt")
+        appduck = self.start_appduck(env)
+        appduck.stdin.write(b"duck 20 player\n")
+        appduck.stdin.flush()
+        self.assertEqual(appduck.stdout.readline(), ducked(1))
+        self.kill_and_check(appduck, log_file)
+
+    def test_a_keeper_killed_meanwhile_is_replaced_before_the_next_duck(self):
+        env = self.standin_env(self.world())
+        log_file = os.path.join(self.workdir, "log.txt")
+        appduck = self.start_appduck(env)
+        appduck.stdin.write(b"duck 20 player\n")
+        appduck.stdin.flush()
+        self.assertEqual(appduck.stdout.readline(), ducked(1))
+        keeper, = keepers_of(env["WINEPREFIX"])
+        os.kill(keeper, signal.SIGKILL)
+        wait_until_gone(keeper)
+        # This duck saves nothing new: only a look at the keeper finds it dead.
+        appduck.stdin.write(b"duck 50 player\n")
+        appduck.stdin.flush()
+        self.assertEqual(appduck.stdout.readline(), ducked(1))
+        self.kill_and_check(appduck, log_file)
 
     def test_the_keeper_marker_without_its_pipe_runs_the_normal_program(self):
         for arguments in ("--keeper", "--keeper 4", "--keeper 12345678"):
