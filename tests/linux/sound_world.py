@@ -462,6 +462,7 @@ class SoundTestCase(unittest.TestCase):
     def tearDownClass(cls):
         cls.stop_players()
         cls.server.cleanup()
+        shutil.rmtree(cls.workdir, ignore_errors=True)
 
     def setUp(self):
         for name in self.players:
