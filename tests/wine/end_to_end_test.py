@@ -380,12 +380,22 @@ class Keeper(WineWorld):
                   "%.0f ms after it" % (player[0][1] - killed_at, player[-1][1] - killed_at),
                   file=sys.stderr)
 
-    def start_appduck(self, env):
+    def ducking_appduck(self):
+        """appduck.exe that has ducked the player to 20, its environment and
+        the stand-in's log file."""
+        env = self.standin_env(self.world())
         # The wineserver starts apart from our pipes, which it would hold open.
         subprocess.run(["wineserver", "-p"], env=env, stdin=subprocess.DEVNULL,
                        stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-        return subprocess.Popen(["wine", APPDUCK], env=env, stdin=subprocess.PIPE,
-                                stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)
+        appduck = subprocess.Popen(["wine", APPDUCK], env=env, stdin=subprocess.PIPE,
+                                   stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)
+        self.ask(appduck, b"duck 20 player\n")
+        return appduck, env, os.path.join(self.workdir, "log.txt")
+
+    def ask(self, appduck, line):
+        appduck.stdin.write(line)
+        appduck.stdin.flush()
+        self.assertEqual(appduck.stdout.readline(), ducked(1))
 
     def kill_and_check(self, appduck, log_file):
         killed_at = time.time() * 1000
@@ -400,28 +410,16 @@ class Keeper(WineWorld):
         self.check_keeper(log_file, killed_at)
 
     def test_a_killed_appduck_is_restored_by_its_keeper(self):
-        env = self.standin_env(self.world())
-        log_file = os.path.join(self.workdir, "log.txt")
-        appduck = self.start_appduck(env)
-        appduck.stdin.write(b"duck 20 player\n")
-        appduck.stdin.flush()
-        self.assertEqual(appduck.stdout.readline(), ducked(1))
+        appduck, _, log_file = self.ducking_appduck()
         self.kill_and_check(appduck, log_file)
 
     def test_a_keeper_killed_meanwhile_is_replaced_before_the_next_duck(self):
-        env = self.standin_env(self.world())
-        log_file = os.path.join(self.workdir, "log.txt")
-        appduck = self.start_appduck(env)
-        appduck.stdin.write(b"duck 20 player\n")
-        appduck.stdin.flush()
-        self.assertEqual(appduck.stdout.readline(), ducked(1))
+        appduck, env, log_file = self.ducking_appduck()
         keeper, = keepers_of(env["WINEPREFIX"])
         os.kill(keeper, signal.SIGKILL)
         wait_until_gone(keeper)
         # This duck saves nothing new: only a look at the keeper finds it dead.
-        appduck.stdin.write(b"duck 50 player\n")
-        appduck.stdin.flush()
-        self.assertEqual(appduck.stdout.readline(), ducked(1))
+        self.ask(appduck, b"duck 50 player\n")
         self.kill_and_check(appduck, log_file)
 
     def test_the_keeper_marker_without_its_pipe_runs_the_normal_program(self):
