@@ -202,6 +202,8 @@ class Balance(sound_world.SoundTestCase):
             left, right = self.server.sink_inputs()["stereo"]
             self.assertAlmostEqual(left, ratio, delta=0.002, msg=command)
             self.assertAlmostEqual(right, ratio / 2, delta=0.002, msg=command)
+            # The channels are read from the server: the monitor recorded
+            # here is mono, which hears the level but not the balance.
             self.assertRatios({"stereo": ratio, "player": ratio, "Chat": 1.0})
 
 

@@ -20,7 +20,11 @@ import time
 import unittest
 
 RATE = 44100
-TONE_AMPLITUDE = 0.2  # of full scale, so that four players together never clip
+# Of full scale, so that five players together never clip: PipeWire plays a
+# mono stream on both channels of the sink and its monitor, recorded mono,
+# adds 3 dB (one player reads 0.1414). At 0.2, four players clipped there,
+# and a duck of one raised the others' levels by a percent.
+TONE_AMPLITUDE = 0.1
 APPDUCK = None  # the program under test, set by each test script
 # Levels are amplitudes of each player's own frequency over 0.2 s, so the
 # others do not disturb them. What is left is 16-bit rounding of the samples
@@ -292,7 +296,7 @@ class Recorder:
             chunk = bytes(self.data[start * 2:end * 2])
         return struct.unpack("<%dh" % (len(chunk) // 2), chunk)
 
-    def levels(self, frequencies, windows=5, seconds=0.1):
+    def levels(self, frequencies, windows=10, seconds=0.05):
         """Level of each frequency over the next windows * seconds of sound:
         the median over the windows, so that one glitch of the server (an
         underrun under load) does not count."""
@@ -311,12 +315,11 @@ class Recorder:
         self.process.stdout.close()
 
 
-# A flat-top window: the amplitude it reads of a tone stays within 0.01 % of
-# the truth while the tone is off the measured frequency by up to two of
-# its bins (20 Hz over 0.1 s). PipeWire resamples every stream and the
-# recorder adaptively, so a tone arrives slightly off its frequency, by an
-# amount that changes while the recorder settles: over plain whole periods
-# that read as a level one percent low.
+# A flat-top window: over 0.05 s (20 Hz bins), the amplitude it reads of a
+# tone stays within 0.1 % of the truth while the tone is up to 8 Hz off the
+# measured frequency, where plain whole periods of 0.1 s read a tone 1 Hz
+# off 1.7 % low. PipeWire resamples every stream and the recorder
+# adaptively, which can move a tone that far.
 FLAT_TOP = (0.21557895, 0.41663158, 0.277263158, 0.083578947, 0.006947368)
 _windows = {}
 
