@@ -1,6 +1,9 @@
 """Replies to `duck` and `restore` with 190 streams on two sinks, on
 PulseAudio and on PipeWire, with the machine idle and with every core kept
-busy: median and worst of ten rounds each, as one Markdown table.
+busy: median and worst of ten rounds each, as one Markdown table. Beside
+them, what the server itself takes: a bare client's wave of 190 volume
+changes (bench/volume_wave), and the reply target it gives, 300 ms (the
+ramp) plus 1.5 times the worst wave.
 
 usage: many_streams.py BUILD_LINUX [ROUNDS]
 """
@@ -36,9 +39,15 @@ def start_pools(server, workdir, pool):
     return pools
 
 
+def waves(build, server):
+    done = subprocess.run([os.path.join(build, "bench", "volume_wave"), "8"], env=server.env,
+                          capture_output=True, text=True, check=True, timeout=120)
+    return [float(line) / 1000 for line in done.stdout.split()]
+
+
 def replies(appduck_path, server, rounds):
     appduck = sound_world.Appduck(server)
-    times = {"duck 20 pool_*": [], "restore": []}
+    times = {"duck 20 pool_*": [], "restore": []}  # in seconds
     try:
         for _ in range(rounds):
             for command in times:
@@ -52,7 +61,7 @@ def replies(appduck_path, server, rounds):
     return times
 
 
-def measure(appduck_path, pool, flavour, busy, rounds):
+def measure(build, appduck_path, pool, flavour, busy, rounds):
     os.environ["SOUND_SERVER"] = flavour
     server = sound_world.SoundServer()
     workdir = tempfile.mkdtemp(prefix="appduck-bench.")
@@ -63,7 +72,7 @@ def measure(appduck_path, pool, flavour, busy, rounds):
         if busy:
             burners = [subprocess.Popen(["sh", "-c", "while :; do :; done"])
                        for _ in range(os.cpu_count() or 2)]
-        return replies(appduck_path, server, rounds)
+        return replies(appduck_path, server, rounds), waves(build, server)
     finally:
         for process in burners + pools:
             process.kill()
@@ -78,15 +87,17 @@ def main():
     appduck_path = os.path.join(build, "app", "appduck")
     sound_world.APPDUCK = os.path.abspath(appduck_path)
     pool = os.path.join(build, "tests", "stream_pool")
-    print("| server | machine | `duck` median / worst | `restore` median / worst |")
-    print("|---|---|---|---|")
+    print("| server | machine | `duck` median / worst | `restore` median / worst "
+          "| one wave, median / worst | target |")
+    print("|---|---|---|---|---|---|")
     for flavour in ("pulseaudio", "pipewire"):
         for busy in (False, True):
-            times = measure(appduck_path, pool, flavour, busy, rounds)
+            times, wave = measure(build, appduck_path, pool, flavour, busy, rounds)
             cells = ["%.0f / %.0f ms" % (statistics.median(t) * 1000, max(t) * 1000)
-                     for t in times.values()]
-            print("| %s | %s | %s | %s |" % (flavour, "every core busy" if busy else "idle",
-                                             cells[0], cells[1]), flush=True)
+                     for t in list(times.values()) + [wave]]
+            print("| %s | %s | %s | %s | %s | %.0f ms |"
+                  % (flavour, "every core busy" if busy else "idle", cells[0], cells[1],
+                     cells[2], 300 + 1.5 * max(wave) * 1000), flush=True)
 
 
 if __name__ == "__main__":
