@@ -113,26 +113,27 @@ void sleep_until(uint64_t deadline_ms);
 bool input_interrupted();
 
 // The keeper: a second process of this program, started before the first
-// volume is lowered, that is told every change of the saved volumes over a
-// pipe it alone reads, and restores them if this process ends without
-// doing so. It has none of our standard handles, a session or console of
-// its own, and no audio connection until it restores.
+// volume is lowered, that restores what this process saved if it ends
+// without doing so. The platform only starts it and moves bytes between
+// the two over a pipe the keeper alone reads; what the bytes say is
+// ducking's. The keeper has none of our standard handles, a session or
+// console of its own, and no audio connection until it restores.
 //
-// In this process: start it (false: none could be started); give it one
-// record, a line without its line feed, never waiting (false: not
-// delivered, the keeper being gone or behind); end it before it can act on
-// what it holds (a keeper that missed a record); or, as the program ends,
-// let it go: our end of its pipe closes, and it restores whatever it still
-// holds, or exits at once holding nothing.
-bool start_keeper();
+// In this process: start it, this program run with `marker` as its one
+// argument and a pipe of at least `pipe_bytes` (false: none could be
+// started); write bytes to it, all of them in one write or none, never
+// waiting (false: not delivered, the keeper being gone or behind); end it
+// before it can act on what it holds (a keeper that missed a record); or,
+// as the program ends, let it go: our end of its pipe closes.
+bool start_keeper(const char* marker, int pipe_bytes);
 // False once the keeper we started has ended (killed by someone, say); an
 // ended keeper is reaped here, and stop_keeper then only closes its pipe.
 bool keeper_running();
-bool tell_keeper(const char* record);
+bool write_to_keeper(const char* bytes, int length);
 void stop_keeper();
 void release_keeper();
 // In the keeper: true when this process was started as one, with a working
-// pipe (a marker on the command line without the pipe runs the normal
-// program); then each record in turn, false once the pipe has ended.
-bool started_as_keeper(int argc, char** argv);
-bool read_keeper_record(char* record, int capacity);
+// pipe (the marker without the pipe runs the normal program); then what the
+// pipe has, at most `room` bytes, and 0 or less once it has ended.
+bool keeper_connection_given(int argc, char** argv, const char* marker);
+int read_from_controller(char* into, int room);

@@ -19,7 +19,7 @@ Told g_told;
 
 bool start()
 {
-    if (!start_keeper())
+    if (!start_keeper(kKeeperMarker, kKeeperPipeBytes))
         return false;
     g_told = {true, times_forgotten(), 0, 0};
     return true;
@@ -29,13 +29,13 @@ bool tell_changes()
 {
     static char record[kMaxKeeperRecord];
     if (g_told.times_forgotten != times_forgotten()) {
-        if (!tell_keeper(kClearRecord))
+        if (!send_keeper_record(kClearRecord))
             return false;
         g_told = {true, times_forgotten(), 0, 0};
     }
     for (; g_told.saved < saved_count(); ++g_told.saved) {
         if (!format_saved_record(saved_at(g_told.saved), record, kMaxKeeperRecord) ||
-            !tell_keeper(record))
+            !send_keeper_record(record))
             return false;
     }
     for (; g_told.remembered < remembered_count(); ++g_told.remembered) {
@@ -43,7 +43,7 @@ bool tell_changes()
         // will not put back; everything else it holds is still right.
         if (!format_memory_record(remembered_at(g_told.remembered), record, kMaxKeeperRecord))
             continue;
-        if (!tell_keeper(record))
+        if (!send_keeper_record(record))
             return false;
     }
     return true;
@@ -105,10 +105,15 @@ void let_keeper_go()
     g_told.running = false;
 }
 
+bool started_as_keeper(int argc, char** argv)
+{
+    return keeper_connection_given(argc, argv, kKeeperMarker);
+}
+
 int run_keeper()
 {
     static char record[kMaxKeeperRecord];
-    while (read_keeper_record(record, kMaxKeeperRecord))
+    while (receive_keeper_record(record, kMaxKeeperRecord))
         apply(record);
     // A clean end (quit, end of input, or nothing ever ducked) leaves
     // nothing saved: nothing is touched.

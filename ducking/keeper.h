@@ -25,5 +25,8 @@ void update_keeper();
 // saved volumes restores them.
 void let_keeper_go();
 
+// True when this process was started as the keeper, with its pipe (the
+// marker alone on a command line runs the normal program).
+bool started_as_keeper(int argc, char** argv);
 // The keeper process's whole life; returns its exit status.
 int run_keeper();

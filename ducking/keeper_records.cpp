@@ -1,6 +1,8 @@
 #include "keeper_records.h"
 
+#include "audio/audio_platform.h"
 #include "audio/decimal.h"
+#include "record_reader.h"
 
 #include <cstdio>
 #include <cstring>
@@ -122,4 +124,21 @@ KeeperRecord parse_keeper_record(const char* record, SavedVolume* saved, VolumeM
     if (std::strncmp(record, "memory ", 7) == 0 && parse_memory(record + 7, memory))
         return KeeperRecord::kMemory;
     return KeeperRecord::kUnknown;
+}
+
+bool send_keeper_record(const char* record)
+{
+    char line[kMaxKeeperRecord + 1];
+    const size_t length = std::strlen(record);
+    if (length > static_cast<size_t>(kMaxKeeperRecord))
+        return false;
+    std::memcpy(line, record, length);
+    line[length] = '\n';
+    return write_to_keeper(line, static_cast<int>(length + 1));
+}
+
+bool receive_keeper_record(char* record, int capacity)
+{
+    static RecordReader incoming;
+    return next_record(incoming, record, capacity, read_from_controller);
 }

@@ -6,15 +6,32 @@
 //                                  count, positions, levels as bits, and its
 //                                  name, which runs to the end of the line
 //   clear                          everything saved was restored
+//
+// Each record is one line ended by a line feed, written whole in one write
+// (a pipe takes up to 4096 bytes at once or not at all), so the keeper
+// never sees half of one. The platform only moves the bytes.
 #pragma once
 
 #include "saved_volumes.h"
 
-// One record is one write to a pipe, which is atomic up to 4096 bytes.
+// The keeper's command line: the program itself, with this one argument.
+constexpr char kKeeperMarker[] = "--keeper";
+// Room in the keeper's pipe for every record of full tables, so a write
+// never finds it full while the keeper is alive and reading.
+constexpr int kKeeperPipeBytes = 1 << 18;
+// The longest record without its line feed.
 constexpr int kMaxKeeperRecord = 1024;
-static_assert(kMaxKeeperRecord <= 4096);
+static_assert(kMaxKeeperRecord + 1 <= 4096, "a record and its line feed go in one atomic write");
 
 extern const char kClearRecord[];
+
+// In this program: one record to the keeper, framed and written whole;
+// false when it was not delivered (the keeper gone or behind).
+bool send_keeper_record(const char* record);
+// In the keeper: the next record the program sent, without its line feed;
+// false once the pipe has ended. A line too long for a record, and a last
+// line without its line feed, are dropped.
+bool receive_keeper_record(char* record, int capacity);
 
 bool format_saved_record(const SavedVolume& saved, char* out, int capacity);
 bool format_memory_record(const VolumeMemory& memory, char* out, int capacity);

@@ -1,6 +1,6 @@
 // The keeper: what the program tells it and when, what it does once its
 // pipe ends, and that a kill at any moment leaves it able to restore.
-#include "audio/record_reader.h"
+#include "ducking/record_reader.h"
 #include "audio/volume_fader.h"
 #include "ducking/keeper.h"
 #include "ducking/keeper_records.h"

@@ -3,11 +3,10 @@
 // would share its socket and state. It gets /dev/null for its standard
 // descriptors, the read end of a pipe as descriptor 3 and nothing else, a
 // session of its own (a signal to the controller's process group does not
-// reach it), and "--keeper" as its argument.
+// reach it), and the marker it is given as its argument.
 #include "audio/audio_platform.h"
 #include "audio/diagnostics.h"
-#include "audio/record_reader.h"
-#include "audio/linux/system.h"
+#include "audio/linux/backend.h"
 
 #include <cerrno>
 #include <csignal>
@@ -23,26 +22,10 @@ extern char** environ;
 namespace {
 
 constexpr int kKeeperDescriptor = 3;
-constexpr char kKeeperMarker[] = "--keeper";
-// Room for every record of full tables, so a write never finds the pipe
-// full while the keeper is alive and reading.
-constexpr int kPipeBytes = 1 << 18;
 
 pid_t g_keeper = -1;
 int g_to_keeper = -1;
 bool g_is_keeper = false;
-
-// The keeper's side: records are read through this buffer.
-RecordReader g_incoming;
-
-int read_from_pipe(char* into, int room)
-{
-    ssize_t got;
-    do {
-        got = read(kKeeperDescriptor, into, static_cast<size_t>(room));
-    } while (got < 0 && errno == EINTR);
-    return static_cast<int>(got);
-}
 
 // The descriptor moved above the keeper's own number (closed on exec);
 // -1 when it could not be moved.
@@ -56,7 +39,7 @@ int lift_descriptor(int descriptor)
 }
 
 // Returns 0 or the error that kept the keeper from starting.
-int spawn_keeper(int read_end, pid_t* pid)
+int spawn_keeper(int read_end, const char* marker, pid_t* pid)
 {
     posix_spawn_file_actions_t actions;
     posix_spawnattr_t attributes;
@@ -81,9 +64,7 @@ int spawn_keeper(int read_end, pid_t* pid)
         posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSID | POSIX_SPAWN_SETSIGDEF |
                                                   POSIX_SPAWN_SETSIGMASK) == 0;
     char name[] = "appduck";
-    char marker[sizeof kKeeperMarker];
-    std::memcpy(marker, kKeeperMarker, sizeof marker);
-    char* arguments[] = {name, marker, nullptr};
+    char* arguments[] = {name, const_cast<char*>(marker), nullptr};
     const int error = prepared ? posix_spawn(pid, "/proc/self/exe", &actions, &attributes, arguments,
                                              environ)
                                : EINVAL;
@@ -94,7 +75,7 @@ int spawn_keeper(int read_end, pid_t* pid)
 
 }  // namespace
 
-bool start_keeper()
+bool start_keeper(const char* marker, int pipe_bytes)
 {
     int ends[2];
     if (pipe2(ends, O_CLOEXEC) != 0) {
@@ -114,7 +95,7 @@ bool start_keeper()
         return false;
     }
     pid_t pid = -1;
-    const int error = ends[0] >= 0 ? spawn_keeper(ends[0], &pid) : errno;
+    const int error = ends[0] >= 0 ? spawn_keeper(ends[0], marker, &pid) : errno;
     const bool started = error == 0;
     if (!started)
         diagnose("starting the keeper failed: %s", std::strerror(error));
@@ -124,7 +105,7 @@ bool start_keeper()
         close(ends[1]);
         return false;
     }
-    fcntl(ends[1], F_SETPIPE_SZ, kPipeBytes);  // a smaller pipe still works
+    fcntl(ends[1], F_SETPIPE_SZ, pipe_bytes);  // a smaller pipe still works
     fcntl(ends[1], F_SETFL, O_NONBLOCK);
     g_keeper = pid;
     g_to_keeper = ends[1];
@@ -146,21 +127,16 @@ bool keeper_running()
     return false;
 }
 
-bool tell_keeper(const char* record)
+bool write_to_keeper(const char* bytes, int length)
 {
-    // One write of a whole line, which a pipe takes at once or not at all
-    // (up to 4096 bytes): the keeper never sees half a record.
-    char line[4096];
-    const size_t length = std::strlen(record);
-    if (g_to_keeper < 0 || length + 1 > sizeof line)
+    // A pipe takes a write of up to 4096 bytes at once or not at all.
+    if (g_to_keeper < 0 || length > 4096)
         return false;
-    std::memcpy(line, record, length);
-    line[length] = '\n';
     ssize_t wrote;
     do {
-        wrote = write(g_to_keeper, line, length + 1);
+        wrote = write(g_to_keeper, bytes, static_cast<size_t>(length));
     } while (wrote < 0 && errno == EINTR);
-    if (wrote == static_cast<ssize_t>(length + 1))
+    if (wrote == length)
         return true;
     diagnose("telling the keeper failed: %s", wrote < 0 ? std::strerror(errno) : "a short write");
     return false;
@@ -190,9 +166,9 @@ void release_keeper()
     g_to_keeper = -1;
 }
 
-bool started_as_keeper(int argc, char** argv)
+bool keeper_connection_given(int argc, char** argv, const char* marker)
 {
-    if (argc != 2 || std::strcmp(argv[1], kKeeperMarker) != 0)
+    if (argc != 2 || std::strcmp(argv[1], marker) != 0)
         return false;
     struct stat pipe_status;
     if (fstat(kKeeperDescriptor, &pipe_status) != 0 || !S_ISFIFO(pipe_status.st_mode) ||
@@ -214,7 +190,11 @@ bool running_as_keeper()
     return g_is_keeper;
 }
 
-bool read_keeper_record(char* record, int capacity)
+int read_from_controller(char* into, int room)
 {
-    return next_record(g_incoming, record, capacity, read_from_pipe);
+    ssize_t got;
+    do {
+        got = read(kKeeperDescriptor, into, static_cast<size_t>(room));
+    } while (got < 0 && errno == EINTR);
+    return static_cast<int>(got);
 }

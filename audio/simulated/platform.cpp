@@ -525,7 +525,7 @@ uint64_t monotonic_ms()
     return g_world.clock_ms;
 }
 
-bool start_keeper()
+bool start_keeper(const char*, int)
 {
     if (fails(SimOp::kStartKeeper))
         return false;
@@ -539,14 +539,20 @@ bool keeper_running()
     return g_world.keepers_running > 0 && !g_world.keeper_dead;
 }
 
-bool tell_keeper(const char* record)
+bool write_to_keeper(const char* bytes, int length)
 {
     assert(g_world.keepers_running > 0);
     if (g_world.keeper_dead)
         return false;
     if (fails(SimOp::kTellKeeper, g_world.keeper_tells++))
         return false;
-    log_text(g_world.keeper_transcript, sizeof g_world.keeper_transcript, record, '\n');
+    // The transcript holds the bytes as written: records and their line feeds.
+    char* log = g_world.keeper_transcript;
+    const size_t used = std::strlen(log);
+    if (used + static_cast<size_t>(length) < sizeof g_world.keeper_transcript) {
+        std::memcpy(log + used, bytes, static_cast<size_t>(length));
+        log[used + static_cast<size_t>(length)] = 0;
+    }
     return true;
 }
 
@@ -565,24 +571,22 @@ void release_keeper()
     log_text(g_world.keeper_transcript, sizeof g_world.keeper_transcript, "release", '\n');
 }
 
-bool started_as_keeper(int, char**)
+bool keeper_connection_given(int, char**, const char*)
 {
     return false;
 }
 
-bool read_keeper_record(char* record, int capacity)
+int read_from_controller(char* into, int room)
 {
     const char* feed = g_world.keeper_feed;
-    if (!feed || !*feed)
-        return false;
     int length = 0;
-    while (feed[length] && feed[length] != '\n')
+    while (feed && feed[length] && length < room) {
+        into[length] = feed[length];
         ++length;
-    assert(length < capacity);
-    std::memcpy(record, feed, static_cast<size_t>(length));
-    record[length] = 0;
-    g_world.keeper_feed = feed[length] ? feed + length + 1 : feed + length;
-    return true;
+    }
+    if (feed)
+        g_world.keeper_feed = feed + length;
+    return length;
 }
 
 // ---- test controls -----------------------------------------------------

@@ -3,11 +3,11 @@
 // (PROC_THREAD_ATTRIBUTE_HANDLE_LIST), no standard handles and no console
 // (DETACHED_PROCESS), so Ctrl+C, closing the console window and a job that
 // kills the controller's children (where the job lets it break away) leave
-// it running. Its command line is "--keeper" and the pipe's handle value.
+// it running. Its command line is the marker it is given and the pipe's
+// handle value.
 #include "audio/audio_platform.h"
 #include "audio/decimal.h"
 #include "audio/diagnostics.h"
-#include "audio/record_reader.h"
 
 #include <windows.h>
 
@@ -16,28 +16,11 @@
 
 namespace {
 
-constexpr char kKeeperMarker[] = "--keeper";
-// Room for every record of full tables, so a write never finds the pipe
-// full while the keeper is alive and reading.
-constexpr DWORD kPipeBytes = 1 << 18;
-
 HANDLE g_keeper = nullptr;
 HANDLE g_to_keeper = nullptr;
 HANDLE g_from_controller = nullptr;
 
-// The keeper's side: records are read through this buffer.
-RecordReader g_incoming;
-
-// ERROR_BROKEN_PIPE: the program ended, however it ended.
-int read_from_pipe(char* into, int room)
-{
-    DWORD got = 0;
-    if (!ReadFile(g_from_controller, into, static_cast<DWORD>(room), &got, nullptr))
-        return 0;
-    return static_cast<int>(got);
-}
-
-bool create_keeper(HANDLE read_end, PROCESS_INFORMATION* process)
+bool create_keeper(HANDLE read_end, const char* marker, PROCESS_INFORMATION* process)
 {
     wchar_t path[MAX_PATH];
     const DWORD length = GetModuleFileNameW(nullptr, path, MAX_PATH);
@@ -45,7 +28,7 @@ bool create_keeper(HANDLE read_end, PROCESS_INFORMATION* process)
         return false;
     wchar_t command[MAX_PATH + 32];
     // Handle values fit in 32 bits, on 64-bit Windows too.
-    _snwprintf(command, MAX_PATH + 32, L"\"%ls\" --keeper %lu", path,
+    _snwprintf(command, MAX_PATH + 32, L"\"%ls\" %hs %lu", path, marker,
                static_cast<unsigned long>(reinterpret_cast<uintptr_t>(read_end)));
     command[MAX_PATH + 31] = 0;
 
@@ -76,12 +59,12 @@ bool create_keeper(HANDLE read_end, PROCESS_INFORMATION* process)
 
 }  // namespace
 
-bool start_keeper()
+bool start_keeper(const char* marker, int pipe_bytes)
 {
     SECURITY_ATTRIBUTES inheritable = {sizeof inheritable, nullptr, TRUE};
     HANDLE read_end = nullptr;
     HANDLE write_end = nullptr;
-    if (!CreatePipe(&read_end, &write_end, &inheritable, kPipeBytes)) {
+    if (!CreatePipe(&read_end, &write_end, &inheritable, static_cast<DWORD>(pipe_bytes))) {
         diagnose("starting the keeper failed: CreatePipe: error %lu", GetLastError());
         return false;
     }
@@ -90,7 +73,7 @@ bool start_keeper()
     DWORD mode = PIPE_READMODE_BYTE | PIPE_NOWAIT;
     SetNamedPipeHandleState(write_end, &mode, nullptr, nullptr);
     PROCESS_INFORMATION process{};
-    const bool started = create_keeper(read_end, &process);
+    const bool started = create_keeper(read_end, marker, &process);
     if (!started)
         diagnose("starting the keeper failed: CreateProcessW: error %lu", GetLastError());
     CloseHandle(read_end);
@@ -116,21 +99,17 @@ bool keeper_running()
     return false;
 }
 
-bool tell_keeper(const char* record)
+bool write_to_keeper(const char* bytes, int length)
 {
-    char line[4096];
-    const size_t length = std::strlen(record);
-    if (!g_to_keeper || length + 1 > sizeof line)
+    if (!g_to_keeper)
         return false;
-    std::memcpy(line, record, length);
-    line[length] = '\n';
-    // A write that does not go through whole is a record the keeper missed.
+    // A write that does not go through whole is bytes the keeper missed.
     DWORD wrote = 0;
-    if (WriteFile(g_to_keeper, line, static_cast<DWORD>(length + 1), &wrote, nullptr) &&
-        wrote == length + 1)
+    if (WriteFile(g_to_keeper, bytes, static_cast<DWORD>(length), &wrote, nullptr) &&
+        wrote == static_cast<DWORD>(length))
         return true;
-    diagnose("telling the keeper failed: error %lu, %lu of %u bytes written", GetLastError(), wrote,
-             static_cast<unsigned>(length + 1));
+    diagnose("telling the keeper failed: error %lu, %lu of %d bytes written", GetLastError(), wrote,
+             length);
     return false;
 }
 
@@ -158,10 +137,10 @@ void release_keeper()
     g_to_keeper = nullptr;
 }
 
-bool started_as_keeper(int argc, char** argv)
+bool keeper_connection_given(int argc, char** argv, const char* marker)
 {
     uint32_t value = 0;
-    if (argc != 3 || std::strcmp(argv[1], kKeeperMarker) != 0 || !parse_uint32(argv[2], &value))
+    if (argc != 3 || std::strcmp(argv[1], marker) != 0 || !parse_uint32(argv[2], &value))
         return false;
     HANDLE pipe = reinterpret_cast<HANDLE>(static_cast<uintptr_t>(value));
     if (pipe == GetStdHandle(STD_INPUT_HANDLE) || pipe == GetStdHandle(STD_OUTPUT_HANDLE) ||
@@ -171,7 +150,11 @@ bool started_as_keeper(int argc, char** argv)
     return true;
 }
 
-bool read_keeper_record(char* record, int capacity)
+// ERROR_BROKEN_PIPE: the program ended, however it ended.
+int read_from_controller(char* into, int room)
 {
-    return next_record(g_incoming, record, capacity, read_from_pipe);
+    DWORD got = 0;
+    if (!ReadFile(g_from_controller, into, static_cast<DWORD>(room), &got, nullptr))
+        return 0;
+    return static_cast<int>(got);
 }

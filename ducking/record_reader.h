@@ -1,5 +1,4 @@
-// The keeper's side of its pipe on every platform: what the pipe delivers,
-// split into lines.
+// The keeper's side of its pipe: what the pipe delivers, split into lines.
 #pragma once
 
 struct RecordReader {
