@@ -12,7 +12,8 @@ bool enabled()
     static int state = -1;  // not yet looked up; the program has one thread
     if (state < 0) {
         const char* value = std::getenv("APPDUCK_DEBUG");
-        state = value && std::strcmp(value, "1") == 0 ? 1 : 0;
+        // Any value but none, an empty one and "0" turns it on.
+        state = value && *value && std::strcmp(value, "0") != 0 ? 1 : 0;
     }
     return state == 1;
 }
@@ -28,7 +29,9 @@ void diagnose(const char* format, ...)
     va_start(args, format);
     std::vsnprintf(line, sizeof line, format, args);
     va_end(args);
-    // One write per line, so lines of the program and its keeper never mix.
+    // One write per line: a controller reading our standard error line by
+    // line never gets half of one. (The keeper's standard error is
+    // /dev/null.)
     std::fprintf(stderr, "appduck: %s\n", line);
     std::fflush(stderr);
 }

@@ -1,3 +1,8 @@
+// The Linux backend: audio sessions over libpulse, the clock, the sleep that
+// keeps the sound server's connection running, and the signals that end the
+// input. (Process names are read from /proc in processes.cpp, the keeper is
+// started in keeper.cpp; neither calls back into this file.)
+//
 // Audio sessions on Linux over libpulse, which serves PulseAudio and
 // PipeWire's pulse server alike. Playback endpoints are the server's sinks;
 // an endpoint's sessions are the sink inputs playing to it, owned by the
@@ -17,11 +22,18 @@
 #include "audio/handles.h"
 #include "audio/volume_flights.h"
 #include "audio/diagnostics.h"
-#include "audio/linux/system.h"
+#include "audio/linux/backend.h"
 #include "audio/linux/pulse_library.h"
 
+#include <cerrno>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -76,6 +88,66 @@ struct Pulse {
     long long last_progress_us;  // when the server last answered anything
 };
 Pulse g_pulse;
+
+// ---- the clock and the signals that end the input ----------------------
+
+// CLOCK_MONOTONIC in microseconds: the backend's one clock.
+long long monotonic_us()
+{
+    timespec now;
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    return static_cast<long long>(now.tv_sec) * 1000000 + now.tv_nsec / 1000;
+}
+
+volatile sig_atomic_t g_stop_requested = 0;
+int g_null_input = -1;
+int g_blocking_output_flags = -1;  // a pipe or socket on standard output
+
+// Runs on whatever the thread was doing; only async-signal-safe calls. The
+// pending read returns early (no SA_RESTART) and every later read finds the
+// end of input, so the command thread winds down by itself.
+void on_stop_signal(int)
+{
+    g_stop_requested = 1;
+    if (g_null_input >= 0)
+        dup2(g_null_input, STDIN_FILENO);
+    // A controller that stopped reading must not hold up the restore or
+    // the exit: a reply that finds the pipe full from now on is dropped.
+    if (g_blocking_output_flags >= 0)
+        fcntl(STDOUT_FILENO, F_SETFL, g_blocking_output_flags | O_NONBLOCK);
+}
+
+// SIGINT, SIGQUIT, SIGTERM and SIGHUP end the input; SIGPIPE is ignored, so
+// that a controller that closed our output still gets its applications
+// restored when our input ends.
+void install_stop_signals()
+{
+    g_null_input = open("/dev/null", O_RDONLY | O_CLOEXEC);
+    // Only a pipe or a socket is ours alone to make non-blocking: a
+    // terminal's flags are shared with the shell that outlives us.
+    struct stat output;
+    if (fstat(STDOUT_FILENO, &output) == 0 && (S_ISFIFO(output.st_mode) || S_ISSOCK(output.st_mode)))
+        g_blocking_output_flags = fcntl(STDOUT_FILENO, F_GETFL);
+    struct sigaction action = {};
+    action.sa_handler = on_stop_signal;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = 0;
+    sigaction(SIGINT, &action, nullptr);
+    sigaction(SIGQUIT, &action, nullptr);
+    sigaction(SIGTERM, &action, nullptr);
+    sigaction(SIGHUP, &action, nullptr);
+    signal(SIGPIPE, SIG_IGN);
+}
+
+// The keeper, restoring, takes SIGTERM as a request to stop after one last
+// attempt (input_interrupted); until then it ignores every stop signal.
+void install_keeper_stop_signal()
+{
+    struct sigaction action = {};
+    action.sa_handler = on_stop_signal;
+    sigemptyset(&action.sa_mask);
+    sigaction(SIGTERM, &action, nullptr);
+}
 
 // Runs the main loop once, waiting no later than the deadline.
 bool iterate_until(long long deadline)
@@ -148,6 +220,30 @@ bool context_ready()
     return g_pulse.context && pulse.pa_context_get_state(g_pulse.context) == PA_CONTEXT_READY;
 }
 
+// Why a connection failed, for diagnostics: the address libpulse tried
+// first (PULSE_SERVER, else the user's runtime socket; a client.conf is not
+// read here) and, for a local socket, whether there is one at all.
+void diagnose_failed_connection(bool timed_out)
+{
+    char address[512];
+    const char* server = std::getenv("PULSE_SERVER");
+    const char* runtime = std::getenv("PULSE_RUNTIME_PATH");
+    const char* user = std::getenv("XDG_RUNTIME_DIR");
+    if (server && *server)
+        std::snprintf(address, sizeof address, "%s", server);
+    else if (runtime && *runtime)
+        std::snprintf(address, sizeof address, "unix:%s/native", runtime);
+    else if (user && *user)
+        std::snprintf(address, sizeof address, "unix:%s/pulse/native", user);
+    else
+        std::snprintf(address, sizeof address, "the default address");
+    struct stat socket_status;
+    const bool no_socket = std::strncmp(address, "unix:", 5) == 0 &&
+                           stat(address + 5, &socket_status) != 0;
+    diagnose("connecting to the sound server at %s failed: %s", address,
+             timed_out ? "no answer in time" : no_socket ? "no socket there" : last_error());
+}
+
 // Connects when there is no working connection. A server that is not running
 // is no error: the table is then empty, and a later command tries again.
 bool ensure_connected()
@@ -171,7 +267,7 @@ bool ensure_connected()
     if (!g_pulse.context)
         return false;
     if (pulse.pa_context_connect(g_pulse.context, nullptr, PA_CONTEXT_NOAUTOSPAWN, nullptr) < 0) {
-        diagnose("connecting to the sound server failed: %s", last_error());
+        diagnose_failed_connection(false);
         disconnect();
         return false;
     }
@@ -184,8 +280,7 @@ bool ensure_connected()
             return true;
         }
         if (!PA_CONTEXT_IS_GOOD(state) || !iterate_until(deadline)) {
-            diagnose("connecting to the sound server failed: %s",
-                     PA_CONTEXT_IS_GOOD(state) ? "no answer in time" : last_error());
+            diagnose_failed_connection(PA_CONTEXT_IS_GOOD(state));
             disconnect();
             return false;
         }
@@ -349,8 +444,9 @@ SinkInputRecord* input_at_of_sink(uint32_t sink, unsigned position)
     return nullptr;
 }
 
-}  // namespace
-
+// Runs the sound server's connection until the deadline, so volume sets go
+// out and their answers come in while we wait; returns at once without a
+// connection.
 void serve_sound_server(long long until_us)
 {
     if (!g_pulse.context)
@@ -358,6 +454,8 @@ void serve_sound_server(long long until_us)
     while (iterate_until(until_us)) {
     }
 }
+
+}  // namespace
 
 // On Linux there is no object runtime to join: this is the platform's start.
 // The sound server is first asked at the first command.
@@ -570,3 +668,33 @@ void release(SessionEnumerator*) {}
 void release(SessionControl*) {}
 void release(SessionControl2*) {}
 void release(VolumeControl*) {}
+
+// ---- kernel services ----------------------------------------------------
+
+bool input_interrupted()
+{
+    return g_stop_requested != 0;
+}
+
+uint32_t own_process_id()
+{
+    return static_cast<uint32_t>(getpid());
+}
+
+uint64_t monotonic_ms()
+{
+    return static_cast<uint64_t>(monotonic_us() / 1000);
+}
+
+void sleep_until(uint64_t deadline_ms)
+{
+    const long long until = static_cast<long long>(deadline_ms) * 1000;
+    serve_sound_server(until);
+    // Without a connection to run, or once it fails, a plain sleep to the
+    // same deadline; a stop signal must not cut a ramp short.
+    const timespec deadline = {static_cast<time_t>(until / 1000000),
+                               static_cast<long>(until % 1000000) * 1000};
+    while (monotonic_us() < until &&
+           clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &deadline, nullptr) == EINTR) {
+    }
+}

@@ -8,7 +8,7 @@
 #include "audio/audio_platform.h"
 #include "audio/decimal.h"
 #include "audio/handles.h"
-#include "audio/linux/system.h"
+#include "audio/linux/backend.h"
 
 #include <cstdio>
 #include <cstring>
@@ -133,13 +133,15 @@ bool next_process(ProcessSnapshot*, uint32_t* pid)
 
 void current_process_exe(ProcessSnapshot*, Utf16Char* exe_name)
 {
-    char name[1024];
+    // Room for any file name's bytes; no byte becomes more than one unit.
+    constexpr int kNameBytes = 1024;
+    char name[kNameBytes];
     exe_name[0] = 0;
     if (!exe_link_name(g_snapshot.current, name, sizeof name) &&
         !comm_name(g_snapshot.current, name, sizeof name))
         return;
-    Utf16Char wide[1024];
-    if (utf8_to_utf16(name, wide, 1024) > 0)
+    Utf16Char wide[kNameBytes];
+    if (utf8_to_utf16(name, wide, kNameBytes) > 0)
         copy_text_bounded(exe_name, wide, kMaxExeName);
 }
 

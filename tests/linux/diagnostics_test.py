@@ -5,6 +5,7 @@ the same either way.
 usage: diagnostics_test.py path/to/appduck [unittest arguments]
 """
 import os
+import socket
 import subprocess
 import sys
 import unittest
@@ -16,12 +17,12 @@ COMMANDS = b"list\nduck 20 nobody\nlist\n"
 
 
 class Diagnostics(sound_world.OnePlayerTestCase):
-    def run_appduck(self, debug, reachable):
+    def run_appduck(self, debug, reachable, server=None, switch="1"):
         env = dict(self.server.env)
         if debug:
-            env["APPDUCK_DEBUG"] = "1"
+            env["APPDUCK_DEBUG"] = switch
         if not reachable:
-            env["PULSE_SERVER"] = "unix:%s/nobody-here" % self.server.dir
+            env["PULSE_SERVER"] = server or "unix:%s/nobody-here" % self.server.dir
         done = subprocess.run([sound_world.APPDUCK], env=env, input=COMMANDS,
                               capture_output=True, timeout=30)
         self.assertEqual(done.returncode, 0)
@@ -38,11 +39,18 @@ class Diagnostics(sound_world.OnePlayerTestCase):
         self.assertEqual(errors, "appduck: connected to the sound server at %s\n"
                                  % self.server.env["PULSE_SERVER"])
 
-    def test_a_line_per_failed_call(self):
-        replies, errors = self.run_appduck(True, False)
-        self.assertEqual(replies, '[]\n{"ok":true,"bajados":0}\n[]\n{"ok":true}\n')
-        self.assertEqual(errors, "appduck: connecting to the sound server failed: "
-                                 "Connection refused\n" * 3)
+    def test_a_line_per_failed_call_naming_the_address(self):
+        # A socket file nobody listens on refuses; a missing one is named so.
+        refusing = os.path.join(self.server.dir, "refusing")
+        listener = socket.socket(socket.AF_UNIX)
+        listener.bind(refusing)
+        listener.close()
+        for server, why in (("unix:%s/nobody-here" % self.server.dir, "no socket there"),
+                            ("unix:" + refusing, "Connection refused")):
+            replies, errors = self.run_appduck(True, False, server, switch="yes")
+            self.assertEqual(replies, '[]\n{"ok":true,"bajados":0}\n[]\n{"ok":true}\n')
+            self.assertEqual(errors, "appduck: connecting to the sound server at %s failed: %s\n"
+                             % (server, why) * 3)
 
 
 if __name__ == "__main__":
