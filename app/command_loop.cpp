@@ -17,6 +17,25 @@ void reply_not_a_command(const char*)
     end_reply();
 }
 
+void reply_ok()
+{
+    emit("{\"ok\":true}");
+    end_reply();
+}
+
+// Ducking says what happened; the replies' bytes are written here alone.
+void duck_command(const char* line)
+{
+    emit("{\"ok\":true,\"bajados\":%d}", duck_sessions(line));
+    end_reply();
+}
+
+void restore_and_reply(const char* line)
+{
+    restore_command(line);
+    reply_ok();
+}
+
 struct Command {
     const char* prefix;  // compared byte for byte with the line's start
     void (*handler)(const char* line);  // null: leave the loop
@@ -25,8 +44,8 @@ struct Command {
 // Only the prefix is compared, so "listing" is `list` and "quit now" `quit`.
 const Command kCommands[] = {
     {"list", list_command},
-    {"duck ", duck_sessions},
-    {"restore", restore_command},
+    {"duck ", duck_command},
+    {"restore", restore_and_reply},
     {"quit", nullptr},
 };
 
@@ -112,7 +131,8 @@ int run_command_loop()
     }
     // Restores what is ducked: a controller that dies must never leave
     // other applications quiet. The last line written is always {"ok":true}.
-    end_of_input_action();
+    restore_command(line);
+    reply_ok();
     let_keeper_go();
     release_sessions();
     leave_object_runtime();

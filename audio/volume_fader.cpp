@@ -5,6 +5,12 @@
 #include <algorithm>
 #include <cassert>
 
+RampArrays& ramp_arrays()
+{
+    static RampArrays arrays;
+    return arrays;
+}
+
 bool fade_volumes(const float* from, const float* to, int count)
 {
     assert(count >= 0 && count <= session_count());

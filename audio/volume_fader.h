@@ -2,10 +2,21 @@
 // 30 ms apart, so a duck is heard as a short fade and not a jump.
 #pragma once
 
+#include "session_table.h"
+
 constexpr int kFadeSteps = 10;
 constexpr unsigned kFadeStepMs = 30;
 // A whole ramp's time, the same whether or not anything moves.
 constexpr unsigned kFadeMs = kFadeSteps * kFadeStepMs;
+
+// The ramp arrays, indexed like the session table, that a command fills
+// and hands to fade_volumes; commands run one at a time, so one pair serves
+// them all.
+struct RampArrays {
+    float from[kMaxSessions];
+    float to[kMaxSessions];
+};
+RampArrays& ramp_arrays();
 
 // from[k] < 0 (or NaN) leaves entry k alone; to[k] is read only otherwise.
 // Blocks for all ten steps, even when nothing is ramped, then until the

@@ -1,7 +1,5 @@
 #include "ducking.h"
 
-#include "app/command_loop.h"
-#include "app/json_writer.h"
 #include "audio/decimal.h"
 #include "audio/session_table.h"
 #include "audio/volume_fader.h"
@@ -14,11 +12,6 @@
 namespace {
 
 constexpr int kDuckPrefix = 5;  // "duck "
-
-// The duck's ramp, indexed like the session table; a negative start leaves
-// the entry alone.
-float g_from[kMaxSessions];
-float g_to[kMaxSessions];
 
 bool is_space(char c)
 {
@@ -89,15 +82,9 @@ void restore_patiently()
     update_keeper();
 }
 
-void reply_ok()
-{
-    emit("{\"ok\":true}");
-    end_reply();
-}
-
 }  // namespace
 
-void duck_sessions(const char* line)
+int duck_sessions(const char* line)
 {
     const int percent = parse_percent(line + kDuckPrefix);
     Utf16Char names[kNamesText];
@@ -106,9 +93,12 @@ void duck_sessions(const char* line)
     const float level = duck_level(percent);
 
     const int count = session_count();
+    // A negative start leaves the entry alone.
+    float* from = ramp_arrays().from;
+    float* to = ramp_arrays().to;
     int bajados = 0;
     for (int k = 0; k < count; ++k) {
-        g_from[k] = -1.0f;
+        from[k] = -1.0f;
         const SessionEntry& entry = session_at(k);
         if (!name_list_matches(entry.exe_name, names))
             continue;
@@ -123,32 +113,23 @@ void duck_sessions(const char* line)
         static VolumeMemory memory;
         if (session_volume_memory(entry.volume_control, &memory))
             keep_volume_memory(memory);
-        g_from[k] = entry.volume;
-        g_to[k] = saved->volume * level;
+        from[k] = entry.volume;
+        to[k] = saved->volume * level;
         bajados = 1;
     }
     if (bajados) {
         // The keeper learns what is saved before anything is lowered, so a
         // kill during the ramp leaves it able to restore.
         update_keeper();
-        fade_volumes(g_from, g_to, count);
+        fade_volumes(from, to, count);
     }
-    emit("{\"ok\":true,\"bajados\":%d}", bajados);
-    end_reply();
+    return bajados;
 }
 
 void restore_command(const char*)
 {
-    // With nothing saved, nothing is rebuilt and nothing waits.
+    // With nothing saved, nothing is rebuilt and nothing waits. What is
+    // still saved afterwards is the next restore's, or the keeper's.
     if (!nothing_saved())
         restore_patiently();
-    reply_ok();
-}
-
-void end_of_input_action()
-{
-    // What is still saved after that is the keeper's to restore.
-    if (!nothing_saved())
-        restore_patiently();
-    reply_ok();
 }

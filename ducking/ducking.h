@@ -13,9 +13,14 @@
 constexpr uint64_t kRestorePatienceMs = 10 * 1000;
 constexpr unsigned kRestoreRetryMs = 500;
 
-// "duck <percent> <names>": replies {"ok":true,"bajados":0|1}.
-void duck_sessions(const char* line);
-// "restore": ramps every saved volume back; replies {"ok":true}.
+// The longest command line with its terminator: the command loop reads
+// at most kLineBuffer - 1 bytes at once, so no handler is given more.
+constexpr int kLineBuffer = 4096;
+
+// "duck <percent> <names>": lowers the sessions the names match; returns
+// the reply's `bajados`, 1 when a name matched a session and 0 otherwise.
+int duck_sessions(const char* line);
+// "restore", and the end of input: ramps every saved volume back, trying
+// again for a while when the platform cannot be reached. The caller
+// replies {"ok":true} either way.
 void restore_command(const char* line);
-// Restores what is ducked, then writes the program's last reply.
-void end_of_input_action();

@@ -13,10 +13,8 @@ VolumeMemory g_remembered[kMaxRemembered];
 int g_remembered_count = 0;
 unsigned g_times_forgotten = 0;
 
-// The restore's ramp, indexed like the session table, and the memory of
-// each session it moves.
-float g_from[kMaxSessions];
-float g_to[kMaxSessions];
+// The memory of each session the restore moves, indexed like the session
+// table.
 VolumeMemory g_live[kMaxSessions];
 bool g_live_known[kMaxSessions];
 
@@ -98,11 +96,13 @@ bool restore_saved_volumes()
     // the ramp's time still passes, but nothing is forgotten.
     const bool listed = enumerate_sessions();
     const int count = session_count();
+    float* from = ramp_arrays().from;
+    float* to = ramp_arrays().to;
     for (int k = 0; k < count; ++k) {
         const SessionEntry& entry = session_at(k);
         const SavedVolume* saved = find_saved(entry.pid);
-        g_from[k] = saved ? entry.volume : -1.0f;
-        g_to[k] = saved ? saved->volume : 0.0f;
+        from[k] = saved ? entry.volume : -1.0f;
+        to[k] = saved ? saved->volume : 0.0f;
         g_live_known[k] = saved && session_volume_memory(entry.volume_control, &g_live[k]);
     }
     if (listed) {
@@ -113,7 +113,7 @@ bool restore_saved_volumes()
     }
     // Also when every ducked application has ended: the controller waits
     // for the ramp's time either way.
-    const bool applied = fade_volumes(g_from, g_to, count);
+    const bool applied = fade_volumes(from, to, count);
     if (!listed || !applied)
         return false;
     forget_saved_volumes();
