@@ -16,11 +16,11 @@ uint64_t read_decimal_digits(const char* text, const char** end)
     return value;
 }
 
-bool parse_uint32(const char* text, uint32_t* value, char stop)
+bool parse_uint32(const char* text, uint32_t* value)
 {
     const char* end = nullptr;
     const uint64_t read = read_decimal_digits(text, &end);
-    if (end == text || (*end != 0 && (stop == 0 || *end != stop)) || read > UINT32_MAX)
+    if (end == text || *end != 0 || read > UINT32_MAX)
         return false;
     *value = static_cast<uint32_t>(read);
     return true;

@@ -11,7 +11,6 @@ constexpr uint64_t kDecimalCeiling = UINT64_C(1) << 62;
 // kDecimalCeiling; *end, when given, is set to the first byte after them.
 uint64_t read_decimal_digits(const char* text, const char** end);
 
-// True when text up to its terminator or to stop (whichever comes first;
-// stop 0 means the terminator only) is one unsigned 32-bit decimal number:
-// at least one digit and nothing else.
-bool parse_uint32(const char* text, uint32_t* value, char stop = 0);
+// True when the whole text is one unsigned 32-bit decimal number: at least
+// one digit and nothing else.
+bool parse_uint32(const char* text, uint32_t* value);

@@ -246,25 +246,3 @@ TEST_F(Ducking, EmptyExecutableNameIsMatchedOnlyByALoneStar)
 }
 
 }  // namespace
-
-TEST_F(Ducking, ThousandPipelinedDucksAndRestoresKeepTheirOrder)
-{
-    // Each duck moves the player (so it answers after a ramp), each restore
-    // brings it back; lists between them show where it stands.
-    std::string input;
-    std::string expected;
-    const char* const percents[] = {"20", "50", "0", "100"};
-    const char* const listed[] = {"16", "40", "0", "80"};
-    for (int i = 0; i < 500; ++i) {
-        input += std::string("duck ") + percents[i % 4] + " player\nlist\nrestore\n";
-        expected += kDucked;
-        expected += std::string("[{\"exe\":\"player.exe\",\"name\":\"player\",\"vol\":") +
-                    listed[i % 4] + "},{\"exe\":\"Chat.exe\",\"name\":\"Chat\",\"vol\":50}]\n";
-        expected += kOk;
-    }
-    const LoopRun run = run_loop(input);
-    EXPECT_EQ(run.output, expected + kOk);
-    EXPECT_FLOAT_EQ(sim_session_volume(player), 0.8f);
-    EXPECT_FLOAT_EQ(sim_session_volume(chat), 0.5f);
-    EXPECT_EQ(sim_sleep_count(), 1000 * kFadeSteps);
-}

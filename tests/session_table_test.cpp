@@ -103,16 +103,6 @@ TEST_F(SessionTable, RebuildReleasesEveryHeldVolumeControlOnce)
     EXPECT_EQ(sim_extra_releases(), 0);
 }
 
-TEST_F(SessionTable, ReleaseTwiceIsHarmless)
-{
-    const int endpoint = sim_add_endpoint();
-    add_app(endpoint, 10, "a.exe", 0.5f);
-    enumerate_sessions();
-    release_sessions();
-    release_sessions();
-    EXPECT_EQ(session_count(), 0);
-}
-
 // One failing platform operation, and the sessions that survive it, out of
 // a world of a.exe (pid 10, session 0) and b.exe (pid 11, session 1) on the
 // first endpoint and c.exe (pid 12, session 2) on the second.
