@@ -114,4 +114,9 @@ async function main(argv) {
   return status;
 }
 
-main(process.argv.slice(2)).then((status) => { process.exitCode = status; });
+// Run as a program, not when required: the Appduck client is reusable.
+if (require.main === module) {
+  main(process.argv.slice(2)).then((status) => { process.exitCode = status; });
+}
+
+module.exports = { Appduck, AppduckGone };

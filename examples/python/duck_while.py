@@ -9,6 +9,10 @@ appduck controller with nothing but the standard library.
 appduck answers every command with exactly one line of JSON, so the client
 writes one line and reads one line. `duck` and `restore` answer only when
 their ramp is done (about 300 ms); `list` answers at once.
+
+POSIX only (Linux, macOS): the reply timeout waits on the pipe with
+select(), which Windows does not offer for pipes. On Windows, read the
+replies on a thread, or use the PowerShell or Node.js example.
 """
 import argparse
 import json
