@@ -226,7 +226,10 @@ class ManyStreams(unittest.TestCase):
         return sorted(round(max(volumes), 3) for _, volumes in self.server.streams())
 
     def test_every_stream_is_at_its_level_when_the_reply_comes(self):
-        appduck = sound_world.Appduck(self.server)
+        # What appduck saw goes to a file, shown if the test fails.
+        log = tempfile.TemporaryFile()
+        self.addCleanup(log.close)
+        appduck = sound_world.Appduck(self.server, debug_log=log)
         try:
             rounds = (("duck 20 pool_*", DUCKED, 0.2), ("restore", OK, 1.0)) * 3
             for command, reply, level in rounds:
@@ -238,6 +241,10 @@ class ManyStreams(unittest.TestCase):
                       file=sys.stderr)
             appduck.close_input()
             self.assertEqual(appduck.finish(), (OK, 0))
+        except AssertionError:
+            log.seek(0)
+            print("\nappduck's diagnostics:\n" + log.read().decode(), file=sys.stderr)
+            raise
         finally:
             appduck.kill()
 

@@ -398,9 +398,12 @@ def wait_for_no_appduck(server, seconds=5):
 class Appduck:
     """appduck driven through pipes, one reply line per command."""
 
-    def __init__(self, server):
-        self.process = subprocess.Popen([APPDUCK], env=server.env, stdin=subprocess.PIPE,
-                                        stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+    def __init__(self, server, debug_log=None):
+        """With debug_log, a file, appduck's diagnostics go there."""
+        env = dict(server.env, APPDUCK_DEBUG="1") if debug_log else server.env
+        self.process = subprocess.Popen([APPDUCK], env=env, stdin=subprocess.PIPE,
+                                        stdout=subprocess.PIPE,
+                                        stderr=debug_log or subprocess.PIPE)
 
     def send(self, line):
         self.process.stdin.write((line + "\n").encode())
@@ -424,7 +427,8 @@ class Appduck:
         output = self.process.stdout.read().decode()
         status = self.process.wait(seconds)
         self.process.stdout.close()
-        self.process.stderr.close()
+        if self.process.stderr:
+            self.process.stderr.close()
         return output, status
 
     def kill(self):
@@ -432,7 +436,7 @@ class Appduck:
             self.process.kill()
         self.process.wait()
         for stream in (self.process.stdin, self.process.stdout, self.process.stderr):
-            if not stream.closed:
+            if stream and not stream.closed:
                 stream.close()
 
 
