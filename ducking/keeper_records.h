@@ -21,7 +21,9 @@ constexpr char kKeeperMarker[] = "--keeper";
 constexpr int kKeeperPipeBytes = 1 << 18;
 // The longest record without its line feed.
 constexpr int kMaxKeeperRecord = 1024;
-static_assert(kMaxKeeperRecord + 1 <= 4096, "a record and its line feed go in one atomic write");
+// A record and its line feed go in one atomic write: a Linux pipe takes
+// 4096 bytes (PIPE_BUF) at once, a Windows pipe more.
+static_assert(kMaxKeeperRecord + 1 <= 4096);
 
 extern const char kClearRecord[];
 

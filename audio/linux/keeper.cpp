@@ -9,6 +9,7 @@
 #include "audio/linux/backend.h"
 
 #include <cerrno>
+#include <climits>
 #include <csignal>
 #include <cstring>
 #include <fcntl.h>
@@ -129,8 +130,8 @@ bool keeper_running()
 
 bool write_to_keeper(const char* bytes, int length)
 {
-    // A pipe takes a write of up to 4096 bytes at once or not at all.
-    if (g_to_keeper < 0 || length > 4096)
+    // A pipe takes a write of up to PIPE_BUF bytes at once or not at all.
+    if (g_to_keeper < 0 || length > PIPE_BUF)
         return false;
     ssize_t wrote;
     do {

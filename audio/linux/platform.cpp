@@ -509,8 +509,15 @@ EndpointCollection* active_playback_endpoints(DeviceEnumerator*)
         g_pulse.input_count = 0;
         return nullptr;
     }
-    for (int i = 0; i < g_pulse.input_count; ++i)
+    int sinkless = 0;
+    for (int i = 0; i < g_pulse.input_count; ++i) {
         remember_balance(g_pulse.inputs[i]);
+        if (g_pulse.inputs[i].sink == PA_INVALID_INDEX)
+            ++sinkless;
+    }
+    // Left out of every endpoint: a stream not linked yet, or whose sink went away.
+    if (sinkless > 0)
+        diagnose("%d of %d sink inputs on no sink, left out", sinkless, g_pulse.input_count);
     return handle<EndpointCollection>(&g_pulse);
 }
 
