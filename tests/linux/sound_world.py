@@ -89,9 +89,11 @@ class SoundServer:
         if self.flavour() == "pipewire":
             # WirePlumber links the streams; a session bus of its own keeps
             # it off the machine's. The sh and everything it starts form one
-            # process group, stopped together.
+            # process group, stopped together. The log says how the pulse
+            # server ended, should it end before the test does.
             args = ["dbus-run-session", "--", "sh", "-c",
-                    "pipewire & sleep 0.3; wireplumber & exec pipewire-pulse"]
+                    "pipewire & sleep 0.3; wireplumber & pipewire-pulse;"
+                    " echo pipewire-pulse ended with status $? >&2"]
         else:
             # No CPU limiter: under a test's hundreds of streams on a busy
             # machine it would end the daemon silently.
