@@ -34,41 +34,59 @@ void leave_object_runtime();
 // platform that answered with no sessions.
 DeviceEnumerator* create_device_enumerator();
 EndpointCollection* active_playback_endpoints(DeviceEnumerator* enumerator);
-unsigned endpoint_count(EndpointCollection* endpoints);  // 0 when unreadable
+bool endpoint_count(EndpointCollection* endpoints, unsigned* count);  // false: unreadable
 Endpoint* endpoint_at(EndpointCollection* endpoints, unsigned index);
 SessionManager* activate_session_manager(Endpoint* endpoint);
 SessionEnumerator* session_enumerator(SessionManager* manager);
-unsigned enumerator_session_count(SessionEnumerator* sessions);  // 0 when unreadable
+bool enumerator_session_count(SessionEnumerator* sessions, unsigned* count);  // likewise
 SessionControl* session_control_at(SessionEnumerator* sessions, unsigned index);
 SessionControl2* query_session_control2(SessionControl* control);
-uint32_t session_process_id(SessionControl2* control);  // 0 when unreadable
+// False when unreadable; a session of no single process (Windows' system
+// sounds) reads as pid 0.
+bool session_process_id(SessionControl2* control, uint32_t* pid);
+// Which session this is, stable from one rebuild to the next, never 0 and
+// below 2^62, so that it travels as a decimal number:
+// the sink input's index on Linux, a digest of the session's instance
+// identifier on Windows. False where the platform cannot tell: the session
+// is then known only by its process.
+bool session_instance(SessionControl2* control, uint64_t* instance);
 VolumeControl* query_volume_control(SessionControl* control);
 
 // Volumes are linear amplitude factors: 0.0 is silent and 1.0 the
 // application's full level; a sound server that amplifies a stream reports
 // more than 1.0, and such a level is set back as it was read.
 bool get_master_volume(VolumeControl* volume, float* level);
-// Sends the level on its way without waiting for the platform's answer.
-void set_master_volume(VolumeControl* volume, float level);
+
+// A session's whole level in the platform's own units, carried exactly so
+// that it can be put back to the last bit: on Linux each channel's raw
+// volume and position, on Windows the master volume's bits on one channel.
+constexpr int kMaxChannels = 32;
+struct SessionLevel {
+    int channels;
+    uint8_t positions[kMaxChannels];  // the platform's channel positions
+    uint32_t values[kMaxChannels];
+};
+bool get_session_level(VolumeControl* volume, SessionLevel* level);
+// Sends the session on its way to `own` scaled by `share` of its loudness,
+// its balance kept; a share of exactly 1 sets `own` as it is. Does not wait
+// for the platform's answer.
+void set_session_level(VolumeControl* volume, const SessionLevel& own, float share);
 // Waits, within the platform's deadline, until every volume set and memory
 // write made so far has been applied. False when that cannot be confirmed:
-// the platform went away or did not answer in time.
+// the platform went away, did not answer in time, or refused a set.
 bool confirm_volume_changes();
 
 // What the platform remembers of an application's volume for its future
 // sessions, apart from any live session (PulseAudio's and WirePlumber's
-// stream memory): the name it is kept under and the session's own channel
-// levels. A platform without such a memory (Windows) never gives one.
+// stream memory): the name it is kept under and the session's own level. A
+// platform without such a memory (Windows) never gives one.
 constexpr int kMaxMemoryKey = 256;  // bytes of UTF-8 and a terminator
-constexpr int kMaxChannels = 32;
 struct VolumeMemory {
-    char key[kMaxMemoryKey];
+    char key[kMaxMemoryKey];  // empty: none
     bool muted;
-    int channels;
-    uint8_t positions[kMaxChannels];  // the platform's channel positions
-    float levels[kMaxChannels];       // linear factor of each channel
+    SessionLevel level;
 };
-// The memory this session's volume is kept under, with its levels now;
+// The memory this session's volume is kept under, with its level now;
 // false when the platform keeps none for it.
 bool session_volume_memory(VolumeControl* volume, VolumeMemory* memory);
 // Puts the memory back as given, for the application's next sessions and

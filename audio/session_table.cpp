@@ -6,6 +6,23 @@ namespace {
 
 SessionEntry g_sessions[kMaxSessions];
 int g_count = 0;
+// What the last rebuild may have missed: everything, or the sessions of
+// these processes.
+bool g_blind = true;
+uint32_t g_unsure[kMaxSessions];
+int g_unsure_count = 0;
+
+void missed(uint32_t pid)
+{
+    for (int i = 0; i < g_unsure_count; ++i) {
+        if (g_unsure[i] == pid)
+            return;
+    }
+    if (g_unsure_count == kMaxSessions)
+        g_blind = true;
+    else
+        g_unsure[g_unsure_count++] = pid;
+}
 
 // The first snapshot record with this pid gives the name; a process that has
 // already ended leaves the name empty.
@@ -30,44 +47,66 @@ void look_up_exe_name(SessionEntry& entry)
 void record_session(SessionControl* control, uint32_t own_pid)
 {
     SessionControl2* control2 = query_session_control2(control);
+    uint32_t pid = 0;
+    if (!control2 || !session_process_id(control2, &pid))
+        g_blind = true;
     if (!control2)
         return;
-    const uint32_t pid = session_process_id(control2);
-    if (pid != 0 && pid != own_pid) {
-        VolumeControl* volume = query_volume_control(control);
-        if (volume) {
-            SessionEntry& entry = g_sessions[g_count];
-            entry.volume_control = volume;
-            entry.pid = pid;
-            entry.exe_name[0] = 0;
-            look_up_exe_name(entry);
-            if (get_master_volume(volume, &entry.volume)) {
-                ++g_count;
-            } else {
-                entry.volume_control = nullptr;
-                release(volume);
-            }
-        }
-    }
+    // Without an instance the session is known by its process alone.
+    uint64_t instance = 0;
+    if (pid != 0 && pid != own_pid && !session_instance(control2, &instance))
+        instance = 0;
     release(control2);
+    if (pid == 0 || pid == own_pid)
+        return;
+    VolumeControl* volume = query_volume_control(control);
+    if (!volume) {
+        missed(pid);  // a passthrough stream, or a failed call
+        return;
+    }
+    SessionEntry& entry = g_sessions[g_count];
+    entry.volume_control = volume;
+    entry.pid = pid;
+    entry.instance = instance;
+    entry.exe_name[0] = 0;
+    look_up_exe_name(entry);
+    if (get_master_volume(volume, &entry.volume)) {
+        ++g_count;
+    } else {
+        entry.volume_control = nullptr;
+        release(volume);
+        missed(pid);
+    }
 }
 
 void record_endpoint_sessions(Endpoint* endpoint, uint32_t own_pid)
 {
     SessionManager* manager = activate_session_manager(endpoint);
-    if (!manager)
+    if (!manager) {
+        g_blind = true;
         return;
+    }
     SessionEnumerator* sessions = session_enumerator(manager);
+    unsigned count = 0;
+    if (sessions && !enumerator_session_count(sessions, &count))
+        g_blind = true;
     if (sessions) {
-        const unsigned count = enumerator_session_count(sessions);
-        for (unsigned i = 0; i < count && g_count < kMaxSessions; ++i) {
+        for (unsigned i = 0; i < count; ++i) {
+            if (g_count == kMaxSessions) {
+                g_blind = true;  // the rest are not looked at
+                break;
+            }
             SessionControl* control = session_control_at(sessions, i);
-            if (!control)
+            if (!control) {
+                g_blind = true;
                 continue;
+            }
             record_session(control, own_pid);
             release(control);
         }
         release(sessions);
+    } else {
+        g_blind = true;
     }
     release(manager);
 }
@@ -88,20 +127,27 @@ void release_sessions()
 bool enumerate_sessions()
 {
     release_sessions();
+    g_blind = true;
+    g_unsure_count = 0;
     DeviceEnumerator* enumerator = create_device_enumerator();
     if (!enumerator)
         return false;
     EndpointCollection* endpoints = active_playback_endpoints(enumerator);
     const bool answered = endpoints != nullptr;
     if (endpoints) {
-        const unsigned count = endpoint_count(endpoints);
+        g_blind = false;
+        unsigned count = 0;
+        if (!endpoint_count(endpoints, &count))
+            g_blind = true;
         const uint32_t own_pid = own_process_id();
         // Every endpoint is still opened once the table is full; its
         // sessions stop at the same test.
         for (unsigned i = 0; i < count; ++i) {
             Endpoint* endpoint = endpoint_at(endpoints, i);
-            if (!endpoint)
+            if (!endpoint) {
+                g_blind = true;
                 continue;
+            }
             record_endpoint_sessions(endpoint, own_pid);
             release(endpoint);
         }
@@ -120,4 +166,15 @@ const SessionEntry& session_at(int index)
 {
     assert(index >= 0 && index < g_count);
     return g_sessions[index];
+}
+
+bool session_may_be_missing(uint32_t pid)
+{
+    if (g_blind)
+        return true;
+    for (int i = 0; i < g_unsure_count; ++i) {
+        if (g_unsure[i] == pid)
+            return true;
+    }
+    return false;
 }

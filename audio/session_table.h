@@ -9,6 +9,7 @@ constexpr int kMaxSessions = 256;
 struct SessionEntry {
     VolumeControl* volume_control;  // owned until the next rebuild
     uint32_t pid;                   // never 0, never our own process
+    uint64_t instance;              // 0: known only by its process
     Utf16Char exe_name[kMaxExeName];  // empty when the process was not found
     float volume;                   // master volume read during the rebuild
 };
@@ -20,3 +21,11 @@ void release_sessions();
 
 int session_count();
 const SessionEntry& session_at(int index);
+
+// Whether the last rebuild may lack a session of this process that is
+// still there: the platform was not reached, a call failed before the
+// session's process was known, the table was full, or one of the process's
+// sessions could not be read whole. (One known by its process alone is in
+// the table with instance 0.) Only a session not in a rebuild that could
+// have missed nothing of its process has really ended.
+bool session_may_be_missing(uint32_t pid);

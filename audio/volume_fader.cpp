@@ -11,7 +11,7 @@ RampArrays& ramp_arrays()
     return arrays;
 }
 
-bool fade_volumes(const float* from, const float* to, int count)
+bool fade_volumes(const float* from, const float* to, const SessionLevel* const* own, int count)
 {
     assert(count >= 0 && count <= session_count());
     // Paced to the clock, not by summed sleeps, which each overshoot: step
@@ -22,17 +22,14 @@ bool fade_volumes(const float* from, const float* to, int count)
             // Written so that a NaN start fails the test too.
             if (!(from[k] >= 0.0f))
                 continue;
-            // The target is never written directly: step 10 reaches it up
-            // to single-precision rounding.
-            const float level = static_cast<float>(step) * (to[k] - from[k]) /
-                                    static_cast<float>(kFadeSteps) +
-                                from[k];
-            // The last step can land a rounding error outside 0..1 (0.81 to
-            // 0 ends at -6e-8), and Windows refuses such a level: the session
-            // would stay a step short. Levels above 1 that the ramp's own
-            // ends reach (a sound server that amplifies) stay as they are.
+            // The last step is the target itself: a share of exactly 1
+            // puts the session's own level back to the last bit.
+            float share = to[k];
+            if (step < kFadeSteps)
+                share = static_cast<float>(step) * (to[k] - from[k]) / static_cast<float>(kFadeSteps) +
+                        from[k];
             const float highest = std::max({1.0f, from[k], to[k]});
-            set_master_volume(session_at(k).volume_control, std::clamp(level, 0.0f, highest));
+            set_session_level(session_at(k).volume_control, *own[k], std::clamp(share, 0.0f, highest));
         }
         sleep_until(start + static_cast<uint64_t>(step) * kFadeStepMs);
     }

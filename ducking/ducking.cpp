@@ -89,39 +89,39 @@ int duck_sessions(const char* line)
     const int percent = parse_percent(line + kDuckPrefix);
     Utf16Char names[kNamesText];
     read_names(line, names);
-    enumerate_sessions();
-    const float level = duck_level(percent);
+    if (enumerate_sessions())
+        adopt_sessions_lowered_through_memory();
+    const float share = duck_level(percent);
 
     const int count = session_count();
     // A negative start leaves the entry alone.
-    float* from = ramp_arrays().from;
-    float* to = ramp_arrays().to;
+    RampArrays& ramp = ramp_arrays();
     int bajados = 0;
     for (int k = 0; k < count; ++k) {
-        from[k] = -1.0f;
+        ramp.from[k] = -1.0f;
         const SessionEntry& entry = session_at(k);
         if (!name_list_matches(entry.exe_name, names))
             continue;
-        // Targets come from the volume before the first duck, so ducks do
-        // not compound and every session of a process shares it.
-        const SavedVolume* saved = find_saved(entry.pid);
-        if (!saved)
-            saved = save_volume(entry.pid, entry.volume);
+        // Targets are shares of each session's own level from before its
+        // first duck, so ducks do not compound.
+        SavedSession* saved = find_saved(entry.pid, entry.instance);
+        if (saved)
+            set_share(*saved, share);
+        else
+            saved = save_session(entry, share);
         // Nothing that could not be restored is lowered.
         if (!saved)
             continue;
-        static VolumeMemory memory;
-        if (session_volume_memory(entry.volume_control, &memory))
-            keep_volume_memory(memory);
-        from[k] = entry.volume;
-        to[k] = saved->volume * level;
+        ramp.from[k] = saved->volume > 0.0f ? entry.volume / saved->volume : share;
+        ramp.to[k] = share;
+        ramp.own[k] = &saved->own.level;
         bajados = 1;
     }
     if (bajados) {
         // The keeper learns what is saved before anything is lowered, so a
         // kill during the ramp leaves it able to restore.
         update_keeper();
-        fade_volumes(from, to, count);
+        fade_volumes(ramp.from, ramp.to, ramp.own, count);
     }
     return bajados;
 }

@@ -1,7 +1,7 @@
 // The `duck` and `restore` commands and what happens at the end of input.
 //
-// Ducking lowers the sessions of named applications to a share of the volume
-// each had before its first duck; that volume is saved per process and
+// Ducking lowers the sessions of named applications to a share of the level
+// each had before its first duck; that level is saved per session and
 // outlives the session table's rebuilds until a restore ramps it back.
 #pragma once
 

@@ -11,9 +11,8 @@ namespace {
 // What the running keeper has been told.
 struct Told {
     bool running;
-    unsigned times_forgotten;
+    unsigned times_rewritten;  // since then, records were only appended
     int saved;
-    int remembered;
 };
 Told g_told;
 
@@ -21,27 +20,24 @@ bool start()
 {
     if (!start_keeper(kKeeperMarker, kKeeperPipeBytes))
         return false;
-    g_told = {true, times_forgotten(), 0, 0};
+    g_told = {true, times_rewritten(), 0};
     return true;
 }
 
+// Appended records are told one by one; any other change (a record dropped,
+// a new share) is told as a clear and every record afresh.
 bool tell_changes()
 {
     static char record[kMaxKeeperRecord];
-    if (g_told.times_forgotten != times_forgotten()) {
+    if (g_told.times_rewritten != times_rewritten()) {
         if (!send_keeper_record(kClearRecord))
             return false;
-        g_told = {true, times_forgotten(), 0, 0};
+        g_told = {true, times_rewritten(), 0};
     }
     for (; g_told.saved < saved_count(); ++g_told.saved) {
-        if (!format_saved_record(saved_at(g_told.saved), record, kMaxKeeperRecord) ||
-            !send_keeper_record(record))
-            return false;
-    }
-    for (; g_told.remembered < remembered_count(); ++g_told.remembered) {
-        // A memory that cannot be written as a record is one the keeper
-        // will not put back; everything else it holds is still right.
-        if (!format_memory_record(remembered_at(g_told.remembered), record, kMaxKeeperRecord))
+        // A record too long to send: the keeper misses it. Channels and
+        // key fit in a record, so this does not happen.
+        if (!format_saved_record(saved_at(g_told.saved), record, kMaxKeeperRecord))
             continue;
         if (!send_keeper_record(record))
             return false;
@@ -51,15 +47,10 @@ bool tell_changes()
 
 void apply(const char* record)
 {
-    SavedVolume saved{};
-    static VolumeMemory memory;
-    switch (parse_keeper_record(record, &saved, &memory)) {
+    static SavedSession saved;
+    switch (parse_keeper_record(record, &saved)) {
     case KeeperRecord::kSave:
-        if (!find_saved(saved.pid))
-            save_volume(saved.pid, saved.volume);
-        break;
-    case KeeperRecord::kMemory:
-        keep_volume_memory(memory);
+        keep_record(saved);
         break;
     case KeeperRecord::kClear:
         forget_saved_volumes();

@@ -26,7 +26,7 @@ float float_of(uint32_t bits)
 }
 
 // Appends to out at *used; false once it no longer fits.
-bool append(char* out, int capacity, int* used, const char* format, unsigned value)
+bool append(char* out, int capacity, int* used, const char* format, unsigned long long value)
 {
     const int room = capacity - *used;
     const int wrote = std::snprintf(out + *used, static_cast<size_t>(room), format, value);
@@ -36,93 +36,96 @@ bool append(char* out, int capacity, int* used, const char* format, unsigned val
     return true;
 }
 
-// Reads one number and the space after it.
-bool next_number(const char** text, uint32_t* value)
+// Reads one number and the space after it, or the end of the record.
+bool next_number(const char** text, uint64_t* value, uint64_t largest)
 {
     const char* end = nullptr;
     const uint64_t read = read_decimal_digits(*text, &end);
-    if (end == *text || *end != ' ' || read > UINT32_MAX)
+    if (end == *text || (*end != ' ' && *end != 0) || read > largest)
         return false;
-    *value = static_cast<uint32_t>(read);
-    *text = end + 1;
+    *value = read;
+    *text = *end ? end + 1 : end;
     return true;
 }
 
-bool parse_memory(const char* text, VolumeMemory* memory)
+bool next_u32(const char** text, uint32_t* value)
 {
+    uint64_t read = 0;
+    if (!next_number(text, &read, UINT32_MAX))
+        return false;
+    *value = static_cast<uint32_t>(read);
+    return true;
+}
+
+bool parse_save(const char* text, SavedSession* saved)
+{
+    uint32_t volume = 0;
+    uint32_t share = 0;
     uint32_t muted = 0;
     uint32_t channels = 0;
-    if (!next_number(&text, &muted) || muted > 1 || !next_number(&text, &channels) ||
-        channels == 0 || channels > kMaxChannels)
+    if (!next_u32(&text, &saved->pid) || !next_number(&text, &saved->instance, kDecimalCeiling - 1) ||
+        !next_u32(&text, &volume) || !next_u32(&text, &share) || !next_u32(&text, &muted) ||
+        muted > 1 || !next_u32(&text, &channels) || channels == 0 || channels > kMaxChannels)
         return false;
-    memory->muted = muted != 0;
-    memory->channels = static_cast<int>(channels);
-    uint32_t value = 0;
+    saved->volume = float_of(volume);
+    saved->share = float_of(share);
+    saved->own.muted = muted != 0;
+    saved->own.level.channels = static_cast<int>(channels);
     for (uint32_t i = 0; i < channels; ++i) {
-        if (!next_number(&text, &value) || value > 255)
+        uint64_t position = 0;
+        if (!next_number(&text, &position, 255))
             return false;
-        memory->positions[i] = static_cast<uint8_t>(value);
+        saved->own.level.positions[i] = static_cast<uint8_t>(position);
     }
     for (uint32_t i = 0; i < channels; ++i) {
-        if (!next_number(&text, &value))
+        if (!next_u32(&text, &saved->own.level.values[i]))
             return false;
-        memory->levels[i] = float_of(value);
     }
     const size_t length = std::strlen(text);
-    if (length == 0 || length >= sizeof memory->key)
+    if (length >= sizeof saved->own.key)
         return false;
-    std::memcpy(memory->key, text, length + 1);
+    std::memcpy(saved->own.key, text, length + 1);
     return true;
 }
 
 }  // namespace
 
-bool format_saved_record(const SavedVolume& saved, char* out, int capacity)
+bool format_saved_record(const SavedSession& saved, char* out, int capacity)
 {
-    const int wrote = std::snprintf(out, static_cast<size_t>(capacity), "save %u %u",
-                                    static_cast<unsigned>(saved.pid),
-                                    static_cast<unsigned>(bits_of(saved.volume)));
-    return wrote > 0 && wrote < capacity;
-}
-
-bool format_memory_record(const VolumeMemory& memory, char* out, int capacity)
-{
+    const SessionLevel& level = saved.own.level;
     int used = 0;
-    if (memory.channels < 1 || memory.channels > kMaxChannels ||
-        !append(out, capacity, &used, "memory %u", memory.muted ? 1u : 0u) ||
-        !append(out, capacity, &used, " %u", static_cast<unsigned>(memory.channels)))
+    if (level.channels < 1 || level.channels > kMaxChannels ||
+        !append(out, capacity, &used, "save %llu", saved.pid) ||
+        !append(out, capacity, &used, " %llu", saved.instance) ||
+        !append(out, capacity, &used, " %llu", bits_of(saved.volume)) ||
+        !append(out, capacity, &used, " %llu", bits_of(saved.share)) ||
+        !append(out, capacity, &used, " %llu", saved.own.muted ? 1u : 0u) ||
+        !append(out, capacity, &used, " %llu", static_cast<unsigned>(level.channels)))
         return false;
-    for (int i = 0; i < memory.channels; ++i) {
-        if (!append(out, capacity, &used, " %u", memory.positions[i]))
+    for (int i = 0; i < level.channels; ++i) {
+        if (!append(out, capacity, &used, " %llu", level.positions[i]))
             return false;
     }
-    for (int i = 0; i < memory.channels; ++i) {
-        if (!append(out, capacity, &used, " %u", static_cast<unsigned>(bits_of(memory.levels[i]))))
+    for (int i = 0; i < level.channels; ++i) {
+        if (!append(out, capacity, &used, " %llu", level.values[i]))
             return false;
     }
-    const int key = static_cast<int>(std::strlen(memory.key));
+    if (!saved.own.key[0])
+        return true;
+    const int key = static_cast<int>(std::strlen(saved.own.key));
     if (used + 1 + key >= capacity)
         return false;
     out[used++] = ' ';
-    std::memcpy(out + used, memory.key, static_cast<size_t>(key) + 1);
+    std::memcpy(out + used, saved.own.key, static_cast<size_t>(key) + 1);
     return true;
 }
 
-KeeperRecord parse_keeper_record(const char* record, SavedVolume* saved, VolumeMemory* memory)
+KeeperRecord parse_keeper_record(const char* record, SavedSession* saved)
 {
     if (std::strcmp(record, kClearRecord) == 0)
         return KeeperRecord::kClear;
-    if (std::strncmp(record, "save ", 5) == 0) {
-        const char* text = record + 5;
-        uint32_t pid = 0;
-        uint32_t bits = 0;
-        if (!next_number(&text, &pid) || !parse_uint32(text, &bits))
-            return KeeperRecord::kUnknown;
-        *saved = {pid, float_of(bits)};
+    if (std::strncmp(record, "save ", 5) == 0 && parse_save(record + 5, saved))
         return KeeperRecord::kSave;
-    }
-    if (std::strncmp(record, "memory ", 7) == 0 && parse_memory(record + 7, memory))
-        return KeeperRecord::kMemory;
     return KeeperRecord::kUnknown;
 }
 

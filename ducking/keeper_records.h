@@ -1,15 +1,17 @@
 // The lines this program tells its keeper, one per change of what is saved:
 //
-//   save PID BITS                  a process's saved volume (BITS: the
-//                                  float's bit pattern, so it travels exactly)
-//   memory MUTED N P1..PN B1..BN KEY   a stream's memory: mute flag, channel
-//                                  count, positions, levels as bits, and its
-//                                  name, which runs to the end of the line
-//   clear                          everything saved was restored
+//   save PID INSTANCE VOLUME SHARE MUTED N P1..PN V1..VN [KEY]
+//        a saved session: its process and instance, its volume and the
+//        share it was ducked to (both as the float's bits, so they travel
+//        exactly), its memory's mute flag, its channel count, positions
+//        and raw values, and the memory key it carried, which runs to the
+//        end of the line (none: the line ends after the values)
+//   clear                          nothing is saved any more
 //
-// Each record is one line ended by a line feed, written whole in one write
-// (a pipe takes up to 4096 bytes at once or not at all), so the keeper
-// never sees half of one. The platform only moves the bytes.
+// A save for a session the keeper holds replaces it. Each record is one
+// line ended by a line feed, written whole in one write (a pipe takes up to
+// 4096 bytes at once or not at all), so the keeper never sees half of one.
+// The platform only moves the bytes.
 #pragma once
 
 #include "saved_volumes.h"
@@ -21,6 +23,9 @@ constexpr char kKeeperMarker[] = "--keeper";
 constexpr int kKeeperPipeBytes = 1 << 18;
 // The longest record without its line feed.
 constexpr int kMaxKeeperRecord = 1024;
+// A save of a full channel set and the longest key fits: six numbers of at
+// most 20 digits, 15 characters a channel.
+static_assert(kMaxKeeperRecord >= 5 + 6 * 21 + kMaxChannels * 15 + kMaxMemoryKey);
 // A record and its line feed go in one atomic write: a Linux pipe takes
 // 4096 bytes (PIPE_BUF) at once, a Windows pipe more.
 static_assert(kMaxKeeperRecord + 1 <= 4096);
@@ -35,10 +40,8 @@ bool send_keeper_record(const char* record);
 // line without its line feed, are dropped.
 bool receive_keeper_record(char* record, int capacity);
 
-bool format_saved_record(const SavedVolume& saved, char* out, int capacity);
-bool format_memory_record(const VolumeMemory& memory, char* out, int capacity);
+bool format_saved_record(const SavedSession& saved, char* out, int capacity);
 
-enum class KeeperRecord { kSave, kMemory, kClear, kUnknown };
-// Fills saved or memory, as the record says; a record that does not parse
-// whole is unknown.
-KeeperRecord parse_keeper_record(const char* record, SavedVolume* saved, VolumeMemory* memory);
+enum class KeeperRecord { kSave, kClear, kUnknown };
+// Fills saved for a save; a record that does not parse whole is unknown.
+KeeperRecord parse_keeper_record(const char* record, SavedSession* saved);

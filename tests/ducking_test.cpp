@@ -128,27 +128,24 @@ TEST_F(Ducking, TwoSpacesAfterDuckPutThePercentageIntoTheNames)
     EXPECT_NEAR(sim_volume_set(9).level, 0.2f, 1e-6f) << "the percentage still read as 20";
 }
 
-TEST_F(Ducking, SessionsOfOneProcessShareItsSavedVolume)
+TEST_F(Ducking, EverySessionGoesToAShareOfItsOwnLevelAndBackToIt)
 {
     const int second_session = sim_add_session(endpoint, 10, 0.4f);
     const int other_endpoint = sim_add_endpoint();
     const int third_session = sim_add_session(other_endpoint, 10, 1.0f);
-    run_loop("duck 50 player\nrestore\n");
-    // Every session ramps from its own volume to half the first one's.
-    EXPECT_EQ(volume_sets_of(second_session),
-              "0.40 0.40 0.40 0.40 0.40 0.40 0.40 0.40 0.40 0.40 "
-              "0.44 0.48 0.52 0.56 0.60 0.64 0.68 0.72 0.76 0.80");
-    EXPECT_EQ(volume_sets_of(third_session).substr(45, 4), "0.40");
-    EXPECT_FLOAT_EQ(sim_session_volume(third_session), 0.8f);
-    EXPECT_FLOAT_EQ(sim_session_volume(player), 0.8f);
-}
-
-TEST_F(Ducking, SessionBornAfterTheDuckIsRestoredToTheSavedVolume)
-{
     static int born;
-    sim_before_enumeration(2, [] { born = sim_add_session(0, 10, 0.3f); });
-    run_loop("duck 20 player\nrestore\n");
-    EXPECT_FLOAT_EQ(sim_session_volume(born), 0.8f) << "never lowered, yet set to the saved volume";
+    sim_before_enumeration(3, [] { born = sim_add_session(0, 10, 0.3f); });
+    run_loop("duck 50 player\nduck 20 player\nrestore\n");
+    // Where each ramp ends: the tenth, twentieth and thirtieth set.
+    const auto ends = [](int session) {
+        const std::string sets = volume_sets_of(session);
+        return sets.substr(45, 4) + " " + sets.substr(95, 4) + " " + sets.substr(145, 4);
+    };
+    EXPECT_EQ(ends(player), "0.40 0.16 0.80");
+    EXPECT_EQ(ends(second_session), "0.20 0.08 0.40");
+    EXPECT_EQ(ends(third_session), "0.50 0.20 1.00");
+    EXPECT_EQ(sim_session_volume(second_session), 0.4f) << "exactly its own";
+    EXPECT_EQ(volume_sets_of(born), "") << "appeared after the ducks, never lowered";
 }
 
 TEST_F(Ducking, UserChangeWhileDuckedIsUndoneByRestore)

@@ -15,12 +15,22 @@
 
 namespace {
 
-std::string save_record(uint32_t pid, float volume)
+// The record of a simulated session (instance: its id + 1) and a line feed.
+std::string save_record(uint32_t pid, uint64_t instance, float volume, float share)
 {
+    SavedSession saved{};
+    saved.pid = pid;
+    saved.instance = instance;
+    saved.volume = volume;
+    saved.share = share;
+    saved.own.level = sim_level(volume);
     char record[kMaxKeeperRecord];
-    EXPECT_TRUE(format_saved_record({pid, volume}, record, kMaxKeeperRecord));
-    return record;
+    EXPECT_TRUE(format_saved_record(saved, record, kMaxKeeperRecord));
+    return std::string(record) + "\n";
 }
+
+std::string player_at(float share) { return save_record(10, 1, 0.8f, share); }
+std::string chat_at(float share) { return save_record(20, 2, 0.5f, share); }
 
 class Keeper : public PlayerWorld {
 protected:
@@ -38,11 +48,10 @@ protected:
 TEST_F(Keeper, StartsWithTheFirstSavedVolumeAndHearsOfEveryChange)
 {
     run_loop("list\nduck 20 nobody\nduck 20 player\nduck 50 player;chat\nrestore\nquit\n");
+    // Nothing before the first save; a new share is told as everything afresh.
     EXPECT_EQ(std::string(sim_keeper_transcript()),
-              "start\n" + save_record(10, 0.8f) + "\n" +  // nothing before the first save
-              save_record(20, 0.5f) + "\n"                // the player is not told twice
-              "clear\n"
-              "release\n");
+              "start\n" + player_at(0.2f) + "clear\n" + player_at(0.5f) + chat_at(0.5f) +
+                  "clear\nrelease\n");
 }
 
 TEST_F(Keeper, IsToldBeforeTheRampThatLowersAndClearedOnlyAfterTheRestoreRamp)
@@ -62,7 +71,7 @@ TEST_F(Keeper, EndOfInputWithNothingSavedLetsItGoHoldingNothing)
     const LoopRun run = run_loop("duck 20 player\n");
     EXPECT_EQ(run.output, "{\"ok\":true,\"bajados\":1}\n{\"ok\":true}\n");
     EXPECT_EQ(std::string(sim_keeper_transcript()),
-              "start\n" + save_record(10, 0.8f) + "\nclear\nrelease\n");
+              "start\n" + player_at(0.2f) + "clear\nrelease\n");
 }
 
 TEST_F(Keeper, ThatCannotBeStartedChangesNothingForTheController)
@@ -80,9 +89,9 @@ TEST_F(Keeper, ThatMissedARecordIsReplacedAndToldEverythingOnce)
 {
     sim_fail(SimOp::kTellKeeper, 1);  // the second record is not delivered
     run_loop("duck 20 player;chat\n");
-    const std::string both = save_record(10, 0.8f) + "\n" + save_record(20, 0.5f) + "\n";
     EXPECT_EQ(std::string(sim_keeper_transcript()),
-              "start\n" + save_record(10, 0.8f) + "\nstop\nstart\n" + both + "clear\nrelease\n");
+              "start\n" + player_at(0.2f) + "stop\nstart\n" + player_at(0.2f) + chat_at(0.2f) +
+                  "clear\nrelease\n");
 }
 
 TEST_F(Keeper, ThatCannotBeToldAnythingIsStoppedAndTheDuckStillWorks)
@@ -101,9 +110,9 @@ TEST_F(Keeper, ThatDiedOrCouldNotStartIsReplacedBeforeTheNextChange)
     // of the keeper's life finds that it is gone.
     sim_before_enumeration(2, [] { sim_kill_keeper(); });
     run_loop("duck 20 player\nduck 50 player\n");
-    const std::string saved = save_record(10, 0.8f) + "\n";
     EXPECT_EQ(std::string(sim_keeper_transcript()),
-              "start\n" + saved + "killed\nstop\nstart\n" + saved + "clear\nrelease\n");
+              "start\n" + player_at(0.2f) + "killed\nstop\nstart\n" + player_at(0.5f) +
+                  "clear\nrelease\n");
 
     sim_reset();
     forget_saved_volumes();
@@ -112,14 +121,14 @@ TEST_F(Keeper, ThatDiedOrCouldNotStartIsReplacedBeforeTheNextChange)
     sim_fail(SimOp::kStartKeeper);
     sim_before_enumeration(2, [] { sim_heal(SimOp::kStartKeeper); });
     run_loop("duck 20 player\nduck 50 player\n");
-    EXPECT_EQ(std::string(sim_keeper_transcript()), "start\n" + saved + "clear\nrelease\n");
+    EXPECT_EQ(std::string(sim_keeper_transcript()), "start\n" + player_at(0.5f) + "clear\nrelease\n");
 }
 
 // -- the keeper itself -----------------------------------------------------
 
 TEST_F(Keeper, HoldingNothingWhenItsPipeEndsTouchesNothing)
 {
-    const std::string records = save_record(10, 0.8f) + "\nclear\n";
+    const std::string records = player_at(0.2f) + "clear\n";
     sim_feed_keeper(records.c_str());
     EXPECT_EQ(run_keeper(), 0);
     EXPECT_EQ(sim_runtime_joins(), 0) << "no audio connection at all";
@@ -131,8 +140,9 @@ TEST_F(Keeper, RestoresWhatItHoldsAsARestoreWould)
 {
     sim_set_session_volume(player, 0.16f);
     sim_set_session_volume(chat, 0.1f);
-    const std::string records = save_record(10, 0.8f) + "\nnot a record\nsave 20\n" +
-                                save_record(10, 0.3f) + "\n";  // a second save of one pid is ignored
+    // A later save of the same session replaces the first.
+    const std::string records = save_record(10, 1, 0.3f, 0.2f) + "not a record\nsave 20\n" +
+                                player_at(0.5f);
     sim_feed_keeper(records.c_str());
     EXPECT_EQ(run_keeper(), 0);
     EXPECT_EQ(volume_sets_of(player), "0.22 0.29 0.35 0.42 0.48 0.54 0.61 0.67 0.74 0.80");
@@ -147,7 +157,7 @@ TEST_F(Keeper, KeepsTryingWhileThePlatformCannotBeReached)
     sim_set_session_volume(player, 0.16f);
     sim_fail(SimOp::kCreateEnumerator);
     sim_before_enumeration(4, [] { sim_heal(SimOp::kCreateEnumerator); });
-    const std::string records = save_record(10, 0.8f) + "\n";
+    const std::string records = player_at(0.2f);
     sim_feed_keeper(records.c_str());
     run_keeper();
     EXPECT_EQ(sim_enumerators_created(), 4);
@@ -160,7 +170,7 @@ TEST_F(Keeper, KeepsTryingWhileThePlatformCannotBeReached)
 TEST_F(Keeper, GivesUpAfterTenMinutes)
 {
     sim_fail(SimOp::kActiveEndpoints);
-    const std::string records = save_record(10, 0.8f) + "\n";
+    const std::string records = player_at(0.2f);
     sim_feed_keeper(records.c_str());
     run_keeper();
     const uint64_t ramp = kFadeMs;
@@ -205,41 +215,45 @@ TEST_F(Keeper, AKillAtAnyMomentLeavesItAbleToRestore)
 
 // -- the records -------------------------------------------------------------
 
-TEST(KeeperRecords, CarryVolumesAndMemoriesExactly)
+TEST(KeeperRecords, CarrySessionsExactly)
 {
-    SavedVolume saved{};
-    VolumeMemory memory{};
-    char record[kMaxKeeperRecord];
-    ASSERT_TRUE(format_saved_record({4294967295u, 0.1f}, record, kMaxKeeperRecord));
-    ASSERT_EQ(parse_keeper_record(record, &saved, &memory), KeeperRecord::kSave);
-    EXPECT_EQ(saved.pid, 4294967295u);
-    EXPECT_EQ(saved.volume, 0.1f) << "bit for bit";
-
-    VolumeMemory sent{};
-    std::strcpy(sent.key, "sink-input-by-application-name:My Player 2");
-    sent.muted = true;
-    sent.channels = kMaxChannels;
+    SavedSession sent{};
+    sent.pid = 4294967295u;
+    sent.instance = (uint64_t{1} << 62) - 1;
+    sent.volume = 0.1f;
+    sent.share = 0.3f;
+    std::strcpy(sent.own.key, "sink-input-by-application-name:My Player 2");
+    sent.own.muted = true;
+    sent.own.level.channels = kMaxChannels;
     for (int i = 0; i < kMaxChannels; ++i) {
-        sent.positions[i] = static_cast<uint8_t>(i + 1);
-        sent.levels[i] = 1.5f / static_cast<float>(i + 1);
+        sent.own.level.positions[i] = static_cast<uint8_t>(i + 1);
+        sent.own.level.values[i] = 4294967295u - static_cast<uint32_t>(i);
     }
-    ASSERT_TRUE(format_memory_record(sent, record, kMaxKeeperRecord));
-    ASSERT_EQ(parse_keeper_record(record, &saved, &memory), KeeperRecord::kMemory);
-    EXPECT_STREQ(memory.key, sent.key) << "spaces in a name travel";
-    EXPECT_TRUE(memory.muted);
-    EXPECT_EQ(std::memcmp(memory.positions, sent.positions, sizeof sent.positions), 0);
-    EXPECT_EQ(std::memcmp(memory.levels, sent.levels, sizeof sent.levels), 0);
+    SavedSession got{};
+    char record[kMaxKeeperRecord];
+    for (const char* key : {"sink-input-by-application-name:My Player 2", ""}) {
+        std::strcpy(sent.own.key, key);
+        ASSERT_TRUE(format_saved_record(sent, record, kMaxKeeperRecord));
+        ASSERT_EQ(parse_keeper_record(record, &got), KeeperRecord::kSave) << record;
+        EXPECT_EQ(got.pid, sent.pid);
+        EXPECT_EQ(got.instance, sent.instance);
+        EXPECT_EQ(got.volume, sent.volume) << "bit for bit";
+        EXPECT_EQ(got.share, sent.share);
+        EXPECT_STREQ(got.own.key, key) << "spaces in a key travel";
+        EXPECT_TRUE(got.own.muted);
+        EXPECT_EQ(std::memcmp(&got.own.level, &sent.own.level, sizeof sent.own.level), 0) << record;
+    }
 }
 
 TEST(KeeperRecords, AnythingMalformedIsUnknown)
 {
-    SavedVolume saved{};
-    VolumeMemory memory{};
-    for (const char* record : {"", "save", "save 1", "save 1 2 3", "save -1 2", "save 1 99999999999",
-                               "clear now", "memory 0 1 0 1065353216", "memory 2 1 0 1065353216 k",
-                               "memory 0 33 0 1065353216 k", "memory 0 1 256 1065353216 k",
-                               "memory 0 0 k"})
-        EXPECT_EQ(parse_keeper_record(record, &saved, &memory), KeeperRecord::kUnknown) << record;
+    SavedSession saved{};
+    for (const char* record : {"", "save", "save 1", "save 1 2 3 4 0", "save -1 2 3 4 0 1 0 5",
+                               "save 99999999999 2 3 4 0 1 0 5", "clear now",
+                               "save 1 2 3 4 2 1 0 5", "save 1 2 3 4 0 33 0 5",
+                               "save 1 2 3 4 0 1 256 5", "save 1 2 3 4 0 0 k",
+                               "save 1 2 3 4 0 2 0 1 5"})
+        EXPECT_EQ(parse_keeper_record(record, &saved), KeeperRecord::kUnknown) << record;
 }
 
 // What a pipe delivers, a few bytes at a time.

@@ -68,6 +68,33 @@ TEST_F(Restore, EndOfInputRestoresOnceTheServerIsBack)
     EXPECT_NE(std::string(sim_keeper_transcript()).find("clear"), std::string::npos);
 }
 
+// Any one call failing during the restore's rebuild: the sessions it hid
+// keep their records, and the next try brings both sessions back.
+class RestoreWithAFailingCall : public PlayerWorld, public ::testing::WithParamInterface<SimOp> {};
+
+SimOp g_failing;
+
+TEST_P(RestoreWithAFailingCall, LosesNothing)
+{
+    const int second = sim_add_session(endpoint, 10, 0.4f);
+    g_failing = GetParam();
+    sim_before_enumeration(2, [] { sim_fail(g_failing); });
+    sim_before_enumeration(3, [] { sim_heal(g_failing); });
+    const LoopRun run = run_loop("duck 20 player\nrestore\n");
+    EXPECT_EQ(run.output, std::string(kDucked) + kOk + kOk);
+    EXPECT_EQ(sim_session_volume(player), 0.8f);
+    EXPECT_EQ(sim_session_volume(second), 0.4f);
+    EXPECT_EQ(sim_enumerators_created(), 3) << "tried once more, then nothing was left";
+}
+
+INSTANTIATE_TEST_SUITE_P(EachCall, RestoreWithAFailingCall,
+                         ::testing::Values(SimOp::kEndpointCount, SimOp::kEndpointAt,
+                                           SimOp::kActivateManager, SimOp::kSessionEnumerator,
+                                           SimOp::kSessionCount, SimOp::kSessionControlAt,
+                                           SimOp::kQueryControl2, SimOp::kProcessId,
+                                           SimOp::kSessionInstance, SimOp::kQueryVolume,
+                                           SimOp::kGetVolume, SimOp::kSetVolume));
+
 // -- what the platform remembers ------------------------------------------------
 
 TEST_F(Restore, PutsBackTheMemoryOfAStreamThatEndedWhileDucked)

@@ -25,15 +25,22 @@ protected:
         release_sessions();
         EXPECT_TRUE(all_references_released());
     }
+    // Shares of a full level are the levels themselves.
+    bool fade(const float* from, const float* to, int count)
+    {
+        const SessionLevel* own[] = {&full, &full};
+        return fade_volumes(from, to, own, count);
+    }
     int first = 0;
     int second = 0;
+    SessionLevel full = sim_level(1.0f);
 };
 
 TEST_F(Fader, RampsInTenEqualStepsThirtyMillisecondsApart)
 {
     const float from[] = {0.8f, -1.0f};
     const float to[] = {0.2f, 0.0f};
-    fade_volumes(from, to, 2);
+    fade(from, to, 2);
     ASSERT_EQ(sim_volume_set_count(), 10);
     for (int i = 0; i < 10; ++i) {
         const SimVolumeSet& set = sim_volume_set(i);
@@ -41,9 +48,9 @@ TEST_F(Fader, RampsInTenEqualStepsThirtyMillisecondsApart)
         EXPECT_EQ(set.at_ms, kFadeStepMs * static_cast<unsigned>(i)) << "set before step " << i << "'s sleep";
         EXPECT_NEAR(set.level, 0.8f - 0.06f * static_cast<float>(i + 1), 1e-6f);
     }
-    // The last value comes from the formula, one unit in the last place
-    // below 0.2, and is not replaced by the target.
-    EXPECT_EQ(sim_volume_set(9).level, std::nextafter(0.2f, 0.0f));
+    // The last step is the target itself, not the formula's value one unit
+    // in the last place below it.
+    EXPECT_EQ(sim_volume_set(9).level, 0.2f);
     EXPECT_EQ(sim_clock_ms(), kFadeMs);
     EXPECT_EQ(sim_sleep_count(), kFadeSteps);
 }
@@ -52,14 +59,14 @@ TEST_F(Fader, LeavesNegativeAndNaNStartsAloneButRampsFromZero)
 {
     const float from[] = {std::nanf(""), 0.0f};
     const float to[] = {0.3f, 0.5f};
-    fade_volumes(from, to, 2);
+    fade(from, to, 2);
     EXPECT_EQ(volume_sets_of(first), "");
     EXPECT_EQ(volume_sets_of(second), "0.05 0.10 0.15 0.20 0.25 0.30 0.35 0.40 0.45 0.50");
 }
 
 TEST_F(Fader, TakesItsTimeEvenWithNothingToRamp)
 {
-    fade_volumes(nullptr, nullptr, 0);
+    fade(nullptr, nullptr, 0);
     EXPECT_EQ(sim_volume_set_count(), 0);
     EXPECT_EQ(sim_sleep_count(), kFadeSteps);
     EXPECT_EQ(sim_clock_ms(), kFadeMs);
@@ -72,7 +79,7 @@ TEST_F(Fader, StepsArePacedToTheClockNotBySummedSleeps)
     sim_set_volume_set_cost(4);
     const float from[] = {0.8f, 0.5f};
     const float to[] = {0.2f, 0.1f};
-    fade_volumes(from, to, 2);
+    fade(from, to, 2);
     ASSERT_EQ(sim_volume_set_count(), 2 * kFadeSteps);
     for (int i = 0; i < 2 * kFadeSteps; i += 2)
         EXPECT_EQ(sim_volume_set(i).at_ms, kFadeStepMs * static_cast<unsigned>(i / 2)) << i;
@@ -81,11 +88,11 @@ TEST_F(Fader, StepsArePacedToTheClockNotBySummedSleeps)
 
 TEST_F(Fader, LastStepLandsInsideTheRangeTheWindowsVolumeAccepts)
 {
-    // Unclamped, the last steps would be -6e-8 and 1.0000001: refused, so
-    // the sessions would stay at 0.081 and 0.903.
+    // By the formula, the last steps would be -6e-8 and 1.0000001: refused,
+    // so the sessions would stay at 0.081 and 0.903.
     const float from[] = {0.81f, 0.03f};
     const float to[] = {0.0f, 1.0f};
-    fade_volumes(from, to, 2);
+    fade(from, to, 2);
     for (int i = 0; i < sim_volume_set_count(); ++i)
         EXPECT_TRUE(sim_volume_set(i).accepted) << "set " << i;
     EXPECT_EQ(sim_session_volume(first), 0.0f);

@@ -7,12 +7,14 @@
 // PipeWire's pulse server alike. Playback endpoints are the server's sinks;
 // an endpoint's sessions are the sink inputs playing to it, owned by the
 // process in their application.process.id property. A volume is one linear
-// amplitude factor over the stream's loudest channel, set so that the
-// stream's channel balance is kept.
+// amplitude factor over the stream's loudest channel; a session's whole
+// level is its raw channel volumes and channel map.
 //
 // Every question is synchronous: start an operation, run the main loop until
 // it is done (or a deadline passes), unref it. The server is asked once per
 // rebuild for its sinks and sink inputs; the handles point into that copy.
+// Streams on no sink (not linked yet, or their sink went away) are the
+// sessions of one more endpoint: PipeWire takes their volume all the same.
 // Volume sets and memory writes are sent without waiting; the main loop
 // carries them to the server while we sleep, and confirm_volume_changes
 // waits for the last answers. A stream has at most one set in flight: the
@@ -39,7 +41,6 @@ namespace {
 
 constexpr int kMaxSinks = 64;
 constexpr int kMaxSinkInputs = 1024;
-constexpr int kMaxBalances = 256;
 // A server that hangs must not hang us: a wait fails once nothing at all
 // has come from the server for this long, however long a busy one takes.
 constexpr long long kDeadlineUs = static_cast<long long>(kNoAnswerLimitMs) * 1000;
@@ -63,25 +64,16 @@ struct SinkInputRecord {
     bool muted;
     char memory_key[kMaxMemoryKey];  // empty when the server keeps none
     VolumeFlight flight;
-};
-
-// The shape of a stream's channel volumes, remembered while it is not all
-// zero, so that a duck to 0 and a restore give back the stream's balance.
-struct Balance {
-    uint32_t index;
-    pa_cvolume shape;
+    pa_cvolume waiting;  // the volume that waits for the set in flight
 };
 
 struct Pulse {
     pa_mainloop* mainloop;
     pa_context* context;
-    SinkRecord sinks[kMaxSinks];
+    SinkRecord sinks[kMaxSinks + 1];  // and the streams on no sink
     int sink_count;
     SinkInputRecord inputs[kMaxSinkInputs];
     int input_count;
-    Balance balances[kMaxBalances];
-    int balance_count;
-    int next_balance;
     bool list_failed;
     int changes_in_flight;  // volume sets and memory writes not yet answered
     bool changes_lost;      // some could not be sent, or their answers never came
@@ -366,51 +358,25 @@ bool track_change(pa_operation* operation, const char* what)
     return true;
 }
 
-void send_volume(SinkInputRecord& input, float level);
+void send_volume(SinkInputRecord& input, const pa_cvolume& target);
 
-// A stream's set is answered: the level that waited for it goes out now.
+// A stream's set is answered: the volume that waited for it goes out now.
+// A refused set is not applied: the restore that made it keeps its record.
 void on_volume_answered(pa_context* context, int success, void* userdata)
 {
     on_change_answered(context, success, nullptr);
+    if (!success)
+        g_pulse.changes_lost = true;
     SinkInputRecord& input = *static_cast<SinkInputRecord*>(userdata);
-    float next = 0.0f;
-    if (flight_answered(input.flight, &next))
-        send_volume(input, next);
+    float unused = 0.0f;
+    if (flight_answered(input.flight, &unused))
+        send_volume(input, input.waiting);
 }
 
-Balance* balance_of(uint32_t index)
+// Sends one set; also called from an answer's callback, inside the main
+// loop's dispatch.
+void send_volume(SinkInputRecord& input, const pa_cvolume& target)
 {
-    for (int i = 0; i < g_pulse.balance_count; ++i) {
-        if (g_pulse.balances[i].index == index)
-            return &g_pulse.balances[i];
-    }
-    return nullptr;
-}
-
-void remember_balance(const SinkInputRecord& input)
-{
-    if (pulse.pa_cvolume_max(&input.volume) == PA_VOLUME_MUTED)
-        return;
-    Balance* balance = balance_of(input.index);
-    if (!balance) {
-        // A small ring: the oldest streams are forgotten first.
-        balance = &g_pulse.balances[g_pulse.next_balance];
-        g_pulse.next_balance = (g_pulse.next_balance + 1) % kMaxBalances;
-        if (g_pulse.balance_count < kMaxBalances)
-            ++g_pulse.balance_count;
-    }
-    *balance = {input.index, input.volume};
-}
-
-// Sets the stream to the level over its own channel balance. Also called
-// from an answer's callback, inside the main loop's dispatch.
-void send_volume(SinkInputRecord& input, float level)
-{
-    const Balance* balance = balance_of(input.index);
-    pa_cvolume target = balance ? balance->shape : input.volume;
-    if (target.channels != input.volume.channels)
-        target = input.volume;
-    pulse.pa_cvolume_scale(&target, pulse.pa_sw_volume_from_linear(level));
     if (!track_change(pulse.pa_context_set_sink_input_volume(g_pulse.context, input.index, &target,
                                                              on_volume_answered, &input),
                       "setting a stream's volume"))
@@ -511,19 +477,20 @@ EndpointCollection* active_playback_endpoints(DeviceEnumerator*)
     }
     int sinkless = 0;
     for (int i = 0; i < g_pulse.input_count; ++i) {
-        remember_balance(g_pulse.inputs[i]);
         if (g_pulse.inputs[i].sink == PA_INVALID_INDEX)
             ++sinkless;
     }
-    // Left out of every endpoint: a stream not linked yet, or whose sink went away.
-    if (sinkless > 0)
-        diagnose("%d of %d sink inputs on no sink, left out", sinkless, g_pulse.input_count);
+    if (sinkless > 0) {
+        g_pulse.sinks[g_pulse.sink_count++].index = PA_INVALID_INDEX;
+        diagnose("%d of %d sink inputs on no sink for now", sinkless, g_pulse.input_count);
+    }
     return handle<EndpointCollection>(&g_pulse);
 }
 
-unsigned endpoint_count(EndpointCollection*)
+bool endpoint_count(EndpointCollection*, unsigned* count)
 {
-    return static_cast<unsigned>(g_pulse.sink_count);
+    *count = static_cast<unsigned>(g_pulse.sink_count);
+    return true;
 }
 
 Endpoint* endpoint_at(EndpointCollection*, unsigned index)
@@ -543,15 +510,15 @@ SessionEnumerator* session_enumerator(SessionManager* manager)
     return handle<SessionEnumerator>(record<SinkRecord>(manager));
 }
 
-unsigned enumerator_session_count(SessionEnumerator* sessions)
+bool enumerator_session_count(SessionEnumerator* sessions, unsigned* count)
 {
     const uint32_t sink = record<SinkRecord>(sessions)->index;
-    unsigned count = 0;
+    *count = 0;
     for (int i = 0; i < g_pulse.input_count; ++i) {
         if (g_pulse.inputs[i].sink == sink)
-            ++count;
+            ++*count;
     }
-    return count;
+    return true;
 }
 
 SessionControl* session_control_at(SessionEnumerator* sessions, unsigned index)
@@ -564,9 +531,18 @@ SessionControl2* query_session_control2(SessionControl* control)
     return handle<SessionControl2>(record<SinkInputRecord>(control));
 }
 
-uint32_t session_process_id(SessionControl2* control)
+// 0 for a stream that does not tell: it belongs to no known process.
+bool session_process_id(SessionControl2* control, uint32_t* pid)
 {
-    return record<SinkInputRecord>(control)->pid;
+    *pid = record<SinkInputRecord>(control)->pid;
+    return true;
+}
+
+// A server never gives a sink input's index to another while it runs.
+bool session_instance(SessionControl2* control, uint64_t* instance)
+{
+    *instance = static_cast<uint64_t>(record<SinkInputRecord>(control)->index) + 1;
+    return true;
 }
 
 VolumeControl* query_volume_control(SessionControl* control)
@@ -586,7 +562,24 @@ bool get_master_volume(VolumeControl* volume, float* level)
     return true;
 }
 
-void set_master_volume(VolumeControl* volume, float level)
+bool get_session_level(VolumeControl* volume, SessionLevel* level)
+{
+    const SinkInputRecord* input = record<SinkInputRecord>(volume);
+    const int channels = input->volume.channels;
+    if (!pulse.pa_cvolume_valid(&input->volume) || channels > kMaxChannels)
+        return false;
+    *level = {};
+    level->channels = channels;
+    for (int i = 0; i < channels; ++i) {
+        // PA_CHANNEL_POSITION_INVALID is -1; a map that does not fit reads as mono.
+        const int position = input->map.channels == channels ? input->map.map[i] : 0;
+        level->positions[i] = static_cast<uint8_t>(position >= 0 && position <= 255 ? position : 0);
+        level->values[i] = input->volume.values[i];
+    }
+    return true;
+}
+
+void set_session_level(VolumeControl* volume, const SessionLevel& own, float share)
 {
     SinkInputRecord& input = *record<SinkInputRecord>(volume);
     if (!context_ready()) {
@@ -594,9 +587,29 @@ void set_master_volume(VolumeControl* volume, float level)
         g_pulse.changes_lost = true;
         return;
     }
-    if (!flight_send(input.flight, level))
-        return;  // goes out when the stream's last set is answered
-    send_volume(input, level);
+    // The stream's own channels, scaled so that the loudest is at the share
+    // of its own loudness; with another channel count (a level known by
+    // process only), the stream's present balance.
+    pa_cvolume target = input.volume;
+    pa_volume_t loudest = 0;
+    if (own.channels == input.volume.channels) {
+        for (int i = 0; i < own.channels; ++i) {
+            target.values[i] = own.values[i];
+            loudest = own.values[i] > loudest ? own.values[i] : loudest;
+        }
+    } else {
+        loudest = pulse.pa_cvolume_max(&input.volume);
+        for (int i = 0; i < own.channels; ++i)
+            loudest = own.values[i] > loudest ? own.values[i] : loudest;
+    }
+    if (share != 1.0f || own.channels != input.volume.channels)
+        pulse.pa_cvolume_scale(&target, pulse.pa_sw_volume_from_linear(
+                                            share * pulse.pa_sw_volume_to_linear(loudest)));
+    if (!flight_send(input.flight, share)) {
+        input.waiting = target;  // goes out when the stream's last set is answered
+        return;
+    }
+    send_volume(input, target);
 }
 
 bool confirm_volume_changes()
@@ -610,20 +623,11 @@ bool confirm_volume_changes()
 bool session_volume_memory(VolumeControl* volume, VolumeMemory* memory)
 {
     const SinkInputRecord* input = record<SinkInputRecord>(volume);
-    const int channels = input->volume.channels;
-    if (!input->memory_key[0] || channels < 1 || channels > kMaxChannels ||
-        input->map.channels != channels)
+    if (!input->memory_key[0] || input->map.channels != input->volume.channels ||
+        !get_session_level(volume, &memory->level))
         return false;
     std::memcpy(memory->key, input->memory_key, sizeof memory->key);
     memory->muted = input->muted;
-    memory->channels = channels;
-    for (int i = 0; i < channels; ++i) {
-        const int position = input->map.map[i];  // PA_CHANNEL_POSITION_INVALID is -1
-        if (position < 0 || position > 255)
-            return false;
-        memory->positions[i] = static_cast<uint8_t>(position);
-        memory->levels[i] = static_cast<float>(pulse.pa_sw_volume_to_linear(input->volume.values[i]));
-    }
     return true;
 }
 
@@ -640,20 +644,23 @@ void write_volume_memory(const VolumeMemory& memory)
     // is two entries under the name, a level a quarter away and then the
     // real one; the server applies them in order, in one answer.
     pa_ext_stream_restore_info entries[2]{};
+    const SessionLevel& level = memory.level;
+    if (level.channels < 1 || level.channels > kMaxChannels)
+        return;
     for (pa_ext_stream_restore_info& entry : entries) {
         entry.name = memory.key;
-        entry.channel_map.channels = static_cast<uint8_t>(memory.channels);
-        entry.volume.channels = static_cast<uint8_t>(memory.channels);
+        entry.channel_map.channels = static_cast<uint8_t>(level.channels);
+        entry.volume.channels = static_cast<uint8_t>(level.channels);
         entry.device = nullptr;
         entry.mute = memory.muted ? 1 : 0;
     }
-    for (int i = 0; i < memory.channels; ++i) {
-        const float level = memory.levels[i];
-        const float away = level >= 0.5f ? level - 0.25f : level + 0.25f;
+    for (int i = 0; i < level.channels; ++i) {
+        const double linear = pulse.pa_sw_volume_to_linear(level.values[i]);
+        const double away = linear >= 0.5 ? linear - 0.25 : linear + 0.25;
         for (pa_ext_stream_restore_info& entry : entries)
-            entry.channel_map.map[i] = static_cast<pa_channel_position_t>(memory.positions[i]);
+            entry.channel_map.map[i] = static_cast<pa_channel_position_t>(level.positions[i]);
         entries[0].volume.values[i] = pulse.pa_sw_volume_from_linear(away);
-        entries[1].volume.values[i] = pulse.pa_sw_volume_from_linear(level);
+        entries[1].volume.values[i] = level.values[i];
     }
     if (!pulse.pa_channel_map_valid(&entries[1].channel_map))
         return;

@@ -100,6 +100,7 @@ struct World {
     uint64_t stall_until_ms;   // ...until here
     uint64_t last_answer_ms;   // progress, as the Linux backend measures it
     int sets_in_flight;
+    bool set_refused;  // since the last confirmation
     bool keeper_dead;
 };
 
@@ -207,6 +208,22 @@ bool walk_from(SimObject& snapshot, uint32_t* pid)
     return false;
 }
 
+// A session's whole level, as Windows has it: the master volume's bits.
+SessionLevel level_of(float volume)
+{
+    SessionLevel level{};
+    level.channels = 1;
+    std::memcpy(&level.values[0], &volume, sizeof volume);
+    return level;
+}
+
+float volume_of(const SessionLevel& level)
+{
+    float volume = 0.0f;
+    std::memcpy(&volume, &level.values[0], sizeof volume);
+    return volume;
+}
+
 // When something due at `due` is answered: a stall holds it to the stall's end.
 uint64_t answered_at(uint64_t due)
 {
@@ -312,12 +329,13 @@ EndpointCollection* active_playback_endpoints(DeviceEnumerator* enumerator)
     return handle<EndpointCollection>(obtain(Kind::kEndpoints, 0));
 }
 
-unsigned endpoint_count(EndpointCollection* endpoints)
+bool endpoint_count(EndpointCollection* endpoints, unsigned* count)
 {
     object_of(endpoints, Kind::kEndpoints);
     if (fails(SimOp::kEndpointCount))
-        return 0;
-    return static_cast<unsigned>(g_world.endpoints);
+        return false;
+    *count = static_cast<unsigned>(g_world.endpoints);
+    return true;
 }
 
 Endpoint* endpoint_at(EndpointCollection* endpoints, unsigned index)
@@ -345,15 +363,15 @@ SessionEnumerator* session_enumerator(SessionManager* manager)
     return handle<SessionEnumerator>(obtain(Kind::kSessions, index));
 }
 
-unsigned enumerator_session_count(SessionEnumerator* sessions)
+bool enumerator_session_count(SessionEnumerator* sessions, unsigned* count)
 {
     const int endpoint = object_of(sessions, Kind::kSessions).target;
     if (fails(SimOp::kSessionCount, endpoint))
-        return 0;
-    unsigned count = 0;
-    while (session_of_endpoint(endpoint, count) >= 0)
-        ++count;
-    return count;
+        return false;
+    *count = 0;
+    while (session_of_endpoint(endpoint, *count) >= 0)
+        ++*count;
+    return true;
 }
 
 SessionControl* session_control_at(SessionEnumerator* sessions, unsigned index)
@@ -373,12 +391,22 @@ SessionControl2* query_session_control2(SessionControl* control)
     return handle<SessionControl2>(obtain(Kind::kControl2, id));
 }
 
-uint32_t session_process_id(SessionControl2* control)
+bool session_process_id(SessionControl2* control, uint32_t* pid)
 {
     const int id = object_of(control, Kind::kControl2).target;
     if (fails(SimOp::kProcessId, id))
-        return 0;
-    return g_world.sessions[id].pid;
+        return false;
+    *pid = g_world.sessions[id].pid;
+    return true;
+}
+
+bool session_instance(SessionControl2* control, uint64_t* instance)
+{
+    const int id = object_of(control, Kind::kControl2).target;
+    if (fails(SimOp::kSessionInstance, id))
+        return false;
+    *instance = static_cast<uint64_t>(id) + 1;
+    return true;
 }
 
 VolumeControl* query_volume_control(SessionControl* control)
@@ -398,17 +426,31 @@ bool get_master_volume(VolumeControl* volume, float* level)
     return true;
 }
 
-void set_master_volume(VolumeControl* volume, float level)
+bool get_session_level(VolumeControl* volume, SessionLevel* level)
 {
     const int id = object_of(volume, Kind::kVolume).target;
+    if (fails(SimOp::kGetVolume, id))
+        return false;
+    *level = level_of(g_world.sessions[id].volume);
+    return true;
+}
+
+void set_session_level(VolumeControl* volume, const SessionLevel& own, float share)
+{
+    const int id = object_of(volume, Kind::kVolume).target;
+    const float level = volume_of(own) * share;  // exact at a share of 1
     if (g_world.answer_ms > 0) {
-        if (!fails(SimOp::kSetVolume, id) && flight_send(g_world.sessions[id].flight, level))
+        if (fails(SimOp::kSetVolume, id))
+            g_world.set_refused = true;
+        else if (flight_send(g_world.sessions[id].flight, level))
             send_set(id, level);
         return;
     }
     const bool accepted = !fails(SimOp::kSetVolume, id) && level >= 0.0f && level <= 1.0f;
     if (accepted)
         g_world.sessions[id].volume = level;
+    else
+        g_world.set_refused = true;
     if (g_world.volume_log_total < kMaxVolumeLog)
         g_world.volume_log[g_world.volume_log_total++] = {
             id, level, g_world.clock_ms, accepted,
@@ -424,13 +466,16 @@ bool confirm_volume_changes()
         if (next > g_world.last_answer_ms + kNoAnswerLimitMs) {
             g_world.clock_ms = g_world.last_answer_ms + kNoAnswerLimitMs;
             drop_flights();
+            g_world.set_refused = false;
             return false;
         }
         if (next > g_world.clock_ms)
             g_world.clock_ms = next;
         deliver_answers(g_world.clock_ms);
     }
-    return !fails(SimOp::kConfirmChanges);
+    const bool refused = g_world.set_refused;
+    g_world.set_refused = false;
+    return !refused && !fails(SimOp::kConfirmChanges);
 }
 
 bool session_volume_memory(VolumeControl* volume, VolumeMemory* memory)
@@ -441,8 +486,7 @@ bool session_volume_memory(VolumeControl* volume, VolumeMemory* memory)
         return false;
     *memory = {};
     std::memcpy(memory->key, session.memory_key, sizeof memory->key);
-    memory->channels = 1;
-    memory->levels[0] = session.volume;
+    memory->level = level_of(session.volume);
     return true;
 }
 
@@ -451,7 +495,7 @@ void write_volume_memory(const VolumeMemory& memory)
     note_call();
     char entry[kMaxMemoryKey + 32];
     std::snprintf(entry, sizeof entry, "%s=%.2f", memory.key,
-                  static_cast<double>(memory.levels[0]));
+                  static_cast<double>(volume_of(memory.level)));
     log_text(g_world.memory_writes, sizeof g_world.memory_writes, entry, ' ');
 }
 
@@ -710,6 +754,11 @@ void sim_stall_answers(uint64_t from_ms, uint64_t until_ms)
 void sim_set_volume_set_cost(unsigned milliseconds)
 {
     g_world.set_cost_ms = milliseconds;
+}
+
+SessionLevel sim_level(float volume)
+{
+    return level_of(volume);
 }
 
 float sim_session_volume(int session)

@@ -19,6 +19,7 @@ enum class SimOp {
     kSessionControlAt,   // target: session id
     kQueryControl2,      // target: session id
     kProcessId,          // target: session id
+    kSessionInstance,    // target: session id
     kQueryVolume,        // target: session id
     kGetVolume,          // target: session id
     kSetVolume,          // target: session id
@@ -84,6 +85,8 @@ void sim_set_answer_time(unsigned milliseconds);
 void sim_stall_answers(uint64_t from_ms, uint64_t until_ms);
 
 float sim_session_volume(int session);
+// The whole level the platform gives a session at this volume.
+SessionLevel sim_level(float volume);
 void sim_set_session_volume(int session, float volume);  // as if the user moved it
 
 int sim_volume_set_count();

@@ -10,7 +10,11 @@
 #include <mmdeviceapi.h>
 #include <tlhelp32.h>
 
+#include <cstring>
+
 namespace {
+
+bool g_set_failed = false;  // since the last confirmation
 
 // A failed call, for APPDUCK_DEBUG: true when it failed.
 bool failed(HRESULT result, const char* call)
@@ -111,11 +115,13 @@ EndpointCollection* active_playback_endpoints(DeviceEnumerator* enumerator)
     return handle<EndpointCollection>(endpoints);
 }
 
-unsigned endpoint_count(EndpointCollection* endpoints)
+bool endpoint_count(EndpointCollection* endpoints, unsigned* count)
 {
-    UINT count = 0;
-    failed(record<IMMDeviceCollection>(endpoints)->GetCount(&count), "IMMDeviceCollection::GetCount");
-    return count;
+    UINT read = 0;
+    if (failed(record<IMMDeviceCollection>(endpoints)->GetCount(&read), "IMMDeviceCollection::GetCount"))
+        return false;
+    *count = read;
+    return true;
 }
 
 Endpoint* endpoint_at(EndpointCollection* endpoints, unsigned index)
@@ -146,11 +152,14 @@ SessionEnumerator* session_enumerator(SessionManager* manager)
     return handle<SessionEnumerator>(sessions);
 }
 
-unsigned enumerator_session_count(SessionEnumerator* sessions)
+bool enumerator_session_count(SessionEnumerator* sessions, unsigned* count)
 {
-    int count = 0;
-    failed(record<IAudioSessionEnumerator>(sessions)->GetCount(&count), "IAudioSessionEnumerator::GetCount");
-    return count > 0 ? static_cast<unsigned>(count) : 0;
+    int read = 0;
+    if (failed(record<IAudioSessionEnumerator>(sessions)->GetCount(&read),
+               "IAudioSessionEnumerator::GetCount"))
+        return false;
+    *count = read > 0 ? static_cast<unsigned>(read) : 0;
+    return true;
 }
 
 SessionControl* session_control_at(SessionEnumerator* sessions, unsigned index)
@@ -172,11 +181,36 @@ SessionControl2* query_session_control2(SessionControl* control)
     return handle<SessionControl2>(control2);
 }
 
-uint32_t session_process_id(SessionControl2* control)
+// The system sounds session succeeds with AUDCLNT_S_NO_SINGLE_PROCESS and 0.
+bool session_process_id(SessionControl2* control, uint32_t* pid)
 {
-    DWORD pid = 0;
-    failed(record<IAudioSessionControl2>(control)->GetProcessId(&pid), "IAudioSessionControl2::GetProcessId");
-    return pid;
+    DWORD read = 0;
+    if (failed(record<IAudioSessionControl2>(control)->GetProcessId(&read),
+               "IAudioSessionControl2::GetProcessId"))
+        return false;
+    *pid = read;
+    return true;
+}
+
+// The instance identifier is a string unique to the session while it
+// lives; a 64-bit FNV-1a digest of it is kept, cut to 62 bits, never 0.
+bool session_instance(SessionControl2* control, uint64_t* instance)
+{
+    LPWSTR identifier = nullptr;
+    if (failed(record<IAudioSessionControl2>(control)->GetSessionInstanceIdentifier(&identifier),
+               "IAudioSessionControl2::GetSessionInstanceIdentifier"))
+        return false;
+    if (!identifier)
+        return false;
+    uint64_t digest = 14695981039346656037ull;
+    for (const wchar_t* unit = identifier; *unit; ++unit) {
+        digest ^= static_cast<uint16_t>(*unit);
+        digest *= 1099511628211ull;
+    }
+    CoTaskMemFree(identifier);
+    digest &= (uint64_t{1} << 62) - 1;
+    *instance = digest ? digest : 1;
+    return true;
 }
 
 VolumeControl* query_volume_control(SessionControl* control)
@@ -195,17 +229,36 @@ bool get_master_volume(VolumeControl* volume, float* level)
                    "ISimpleAudioVolume::GetMasterVolume");
 }
 
-void set_master_volume(VolumeControl* volume, float level)
+// A session's whole level on Windows is its master volume, kept as the
+// float's bits on one channel.
+bool get_session_level(VolumeControl* volume, SessionLevel* level)
 {
-    failed(record<ISimpleAudioVolume>(volume)->SetMasterVolume(level, nullptr),
-           "ISimpleAudioVolume::SetMasterVolume");
+    float master = 0.0f;
+    if (!get_master_volume(volume, &master))
+        return false;
+    *level = {};
+    level->channels = 1;
+    std::memcpy(&level->values[0], &master, sizeof master);
+    return true;
+}
+
+void set_session_level(VolumeControl* volume, const SessionLevel& own, float share)
+{
+    float master = 0.0f;
+    std::memcpy(&master, &own.values[0], sizeof master);
+    master *= share;  // exact at a share of 1
+    if (failed(record<ISimpleAudioVolume>(volume)->SetMasterVolume(master, nullptr),
+               "ISimpleAudioVolume::SetMasterVolume"))
+        g_set_failed = true;
 }
 
 // Windows applies a session volume within SetMasterVolume: nothing is in
-// flight afterwards.
+// flight afterwards, and only a refused set is unconfirmed.
 bool confirm_volume_changes()
 {
-    return true;
+    const bool confirmed = !g_set_failed;
+    g_set_failed = false;
+    return confirmed;
 }
 
 // Windows keeps each application's session volume by itself; there is no

@@ -27,6 +27,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <cwchar>
 
 #include "world.h"
 
@@ -195,9 +196,19 @@ public:
     }
     // IAudioSessionControl2
     HRESULT STDMETHODCALLTYPE GetSessionIdentifier(LPWSTR*) override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE GetSessionInstanceIdentifier(LPWSTR*) override
+    // Unique to the session, as Windows' is; the caller frees it.
+    HRESULT STDMETHODCALLTYPE GetSessionInstanceIdentifier(LPWSTR* identifier) override
     {
-        return E_NOTIMPL;
+        if (should_fail(Operation::kInstance))
+            return E_FAIL;
+        wchar_t text[64];
+        const int length = std::swprintf(text, 64, L"standin|session %d|%u", session + 1,
+                                         static_cast<unsigned>(g_world.sessions[session].pid));
+        *identifier = static_cast<LPWSTR>(CoTaskMemAlloc((length + 1) * sizeof(wchar_t)));
+        if (!*identifier)
+            return E_OUTOFMEMORY;
+        std::memcpy(*identifier, text, (length + 1) * sizeof(wchar_t));
+        return S_OK;
     }
     HRESULT STDMETHODCALLTYPE GetProcessId(DWORD* pid) override
     {

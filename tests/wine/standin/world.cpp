@@ -9,7 +9,7 @@ namespace {
 
 const char* const kOperationNames[] = {
     "create",      "enum_endpoints", "endpoint_count", "item",        "activate",
-    "session_enumerator", "session_count", "get_session", "control2", "process_id",
+    "session_enumerator", "session_count", "get_session", "control2", "process_id", "instance",
     "volume_control", "get_volume", "set_volume"};
 static_assert(sizeof kOperationNames / sizeof *kOperationNames ==
               static_cast<int>(Operation::kCount));

@@ -31,6 +31,7 @@ enum class Operation {
     kGetSession,         // get_session
     kControl2,           // control2
     kProcessId,          // process_id
+    kInstance,           // instance
     kVolumeControl,      // volume_control
     kGetVolume,          // get_volume
     kSetVolume,          // set_volume
