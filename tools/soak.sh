@@ -1,6 +1,6 @@
 #!/bin/sh
 # The real-sound suites (PulseAudio and PipeWire: replies, the keeper, ended
-# streams, 190 streams, a stalled server) N times in a row while every core
+# streams, 190 streams, a stalled server, own raw levels) N times in a row while every core
 # is kept busy, as on a loaded desktop; a pass count at the end.
 # usage: tools/soak.sh [N] [preset]    (defaults: 3, linux; the preset must be built)
 set -eu
@@ -21,7 +21,7 @@ done
 passed=0
 for run in $(seq "$runs"); do
     echo "== soak run $run of $runs, every core busy"
-    if ctest --preset "$preset" -R '^(real_sound|guarantees)' --output-on-failure; then
+    if ctest --preset "$preset" -R '^(real_sound|guarantees|own_levels)' --output-on-failure; then
         passed=$((passed + 1))
     fi
 done

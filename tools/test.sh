@@ -1,7 +1,8 @@
 #!/bin/sh
 # Builds appduck for Linux and for Windows and runs every test of both:
 # - linux: the unit suite, real sound on PulseAudio and PipeWire (replies,
-#   the keeper, ended streams, many streams, a stalled server), load, the
+#   the keeper, ended streams, many streams, a stalled server, each stream's
+#   own raw level), load, the
 #   examples, the documents' transcripts, diagnostics, valgrind, the .deb
 #   and the README's install commands; then all of it once more with
 #   PULSE_SERVER and PULSE_RUNTIME_PATH pointing at another live server;

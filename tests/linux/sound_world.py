@@ -190,6 +190,22 @@ class SoundServer:
         """{binary: [linear volume of each channel]}, one stream per binary."""
         return dict(self.streams())
 
+    def raw_volumes(self, binary):
+        """{index: [raw volume of each channel]} of the binary's sink inputs."""
+        result = {}
+        index = volumes = None
+        for line in self.pactl("list", "sink-inputs").splitlines():
+            line = line.strip()
+            if line.startswith("Sink Input #"):
+                index = int(line[len("Sink Input #"):])
+            elif line.startswith("Volume:"):
+                volumes = [int(part.split("/")[0].split(":")[-1])
+                           for part in line[len("Volume:"):].split(",")]
+            elif line.startswith("application.process.binary") and \
+                    line.split("=", 1)[1].strip().strip('"') == binary:
+                result[index] = volumes
+        return result
+
     def cleanup(self):
         # A keeper still restoring for a test that failed midway gets a
         # moment to finish; nothing of ours outlives the server.

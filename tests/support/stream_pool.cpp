@@ -1,8 +1,10 @@
 // One client playing silence on many streams at once: a sound server takes
 // only 64 clients, so tests and benchmarks with many streams need streams
 // that share one. SIGUSR1 ends every stream and opens a new one in its
-// place, as a player does between tracks.
-// usage: stream_pool COUNT [SINK]
+// place, as a player does between tracks. The client is named after the
+// program's file name, as players are, so a copy under another name is
+// another application to the server's stream memory.
+// usage: stream_pool COUNT [SINK|- [CHANNELS [PROPERTY=VALUE]]]
 #include <pulse/mainloop-signal.h>
 #include <pulse/pulseaudio.h>
 
@@ -17,6 +19,8 @@ constexpr int kMaxStreams = 256;
 pa_stream* g_streams[kMaxStreams];
 int g_count = 0;
 const char* g_sink = nullptr;  // the server's default without one
+uint8_t g_channels = 1;
+const char* g_property = nullptr;  // of every stream, as KEY=VALUE
 int g_tracks = 0;
 
 void write_silence(pa_stream* stream, size_t bytes, void*)
@@ -30,15 +34,19 @@ void write_silence(pa_stream* stream, size_t bytes, void*)
 
 void open_streams(pa_context* context)
 {
-    const pa_sample_spec spec = {PA_SAMPLE_S16LE, 44100, 1};
+    const pa_sample_spec spec = {PA_SAMPLE_S16LE, 44100, g_channels};
+    pa_proplist* properties = pa_proplist_new();
+    if (g_property)
+        pa_proplist_setp(properties, g_property);
     for (int i = 0; i < g_count; ++i) {
         char name[48];
         std::snprintf(name, sizeof name, "stream %d, track %d", i, g_tracks);
-        g_streams[i] = pa_stream_new(context, name, &spec, nullptr);
+        g_streams[i] = pa_stream_new_with_proplist(context, name, &spec, nullptr, properties);
         pa_stream_set_write_callback(g_streams[i], write_silence, nullptr);
         pa_stream_connect_playback(g_streams[i], g_sink, nullptr, PA_STREAM_NOFLAGS, nullptr,
                                    nullptr);
     }
+    pa_proplist_free(properties);
 }
 
 void next_track(pa_mainloop_api*, pa_signal_event*, int, void* context)
@@ -67,12 +75,16 @@ void on_context(pa_context* context, void*)
 int main(int argc, char** argv)
 {
     g_count = argc > 1 ? std::atoi(argv[1]) : 1;
-    g_sink = argc > 2 ? argv[2] : nullptr;
-    if (g_count < 1 || g_count > kMaxStreams)
+    g_sink = argc > 2 && std::strcmp(argv[2], "-") != 0 ? argv[2] : nullptr;
+    g_channels = static_cast<uint8_t>(argc > 3 ? std::atoi(argv[3]) : 1);
+    g_property = argc > 4 ? argv[4] : nullptr;
+    if (g_count < 1 || g_count > kMaxStreams || g_channels < 1 || g_channels > PA_CHANNELS_MAX)
         return 2;
+    const char* slash = std::strrchr(argv[0], '/');
     pa_mainloop* mainloop = pa_mainloop_new();
     pa_signal_init(pa_mainloop_get_api(mainloop));
-    pa_context* context = pa_context_new(pa_mainloop_get_api(mainloop), "stream_pool");
+    pa_context* context =
+        pa_context_new(pa_mainloop_get_api(mainloop), slash ? slash + 1 : argv[0]);
     pa_context_set_state_callback(context, on_context, nullptr);
     if (pa_context_connect(context, nullptr, PA_CONTEXT_NOAUTOSPAWN, nullptr) < 0)
         return 1;

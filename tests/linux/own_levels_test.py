@@ -1,0 +1,172 @@
+"""Every stream comes back exactly at its own level, read as raw channel
+volumes from the server: several streams of one client, after `restore` and
+through the keeper, many cycles, the server's stream memory, and a stream
+on no sink.
+
+usage: own_levels_test.py appduck [unittest arguments]
+"""
+import os
+import shutil
+import subprocess
+import sys
+import tempfile
+import unittest
+
+import sound_world
+
+DUCKED = '{"ok":true,"bajados":1}\n'
+OK = '{"ok":true}\n'
+NO_SINK = 4294967295
+
+
+def linear(raw):
+    return (raw / 65536.0) ** 3
+
+
+class OwnLevels(unittest.TestCase):
+    """A private server with its stream memory. Each test starts clients of
+    its own, copies of the stream pool under names no other test uses."""
+
+    @classmethod
+    def setUpClass(cls):
+        cls.server = sound_world.SoundServer(("module-stream-restore",))
+        cls.server.start()
+
+    @classmethod
+    def tearDownClass(cls):
+        cls.server.cleanup()
+
+    def setUp(self):
+        self.workdir = tempfile.mkdtemp(prefix="appduck-own.")
+        self.clients = []
+        self.appduck = sound_world.Appduck(self.server)
+
+    def tearDown(self):
+        self.appduck.kill()
+        sound_world.wait_for_no_appduck(self.server)
+        for client in self.clients:
+            client.kill()
+            client.wait()
+        shutil.rmtree(self.workdir, ignore_errors=True)
+
+    def sinks(self):
+        """{sink input index: sink index}"""
+        lines = self.server.pactl("list", "short", "sink-inputs").splitlines()
+        return {int(line.split()[0]): int(line.split()[1]) for line in lines}
+
+    def start(self, name, streams=1, prop=None, linked=True):
+        """A client `name` playing stereo streams; returns it and the new
+        streams' indexes, once they play (or, unlinked, once they exist)."""
+        exe = os.path.join(self.workdir, name)
+        if not os.path.exists(exe):
+            shutil.copy(os.environ["APPDUCK_STREAM_POOL"], exe)
+        known = set(self.server.raw_volumes(name))
+        client = subprocess.Popen([exe, str(streams), "-", "2"] + ([prop] if prop else []),
+                                  env=self.server.env)
+        self.clients.append(client)
+        new = lambda: sorted(set(self.server.raw_volumes(name)) - known)
+        ready = lambda: len(new()) == streams and \
+            (not linked or all(self.sinks()[i] != NO_SINK for i in new()))
+        sound_world.wait_until(ready, 10, "the streams of " + name)
+        return client, new()
+
+    def stop(self, client, name, indexes):
+        client.kill()
+        client.wait()
+        self.clients.remove(client)
+        sound_world.wait_until(lambda: not set(indexes) & set(self.server.raw_volumes(name)), 10,
+                               "the end of " + name)
+
+    def set_raw(self, index, values):
+        self.server.pactl("set-sink-input-volume", str(index), *map(str, values))
+
+    def raw(self, name, indexes):
+        volumes = self.server.raw_volumes(name)
+        return [volumes.get(index) for index in indexes]
+
+    def test_streams_of_one_client_come_back_exactly_by_restore_and_by_the_keeper(self):
+        # At 1.0, at 0.4, and at 1.0 left and 0.5 right (linear).
+        own = [[65536, 65536], [48300, 48300], [65536, 52016]]
+        _, indexes = self.start("radio", streams=3)
+        for index, values in zip(indexes, own):
+            self.set_raw(index, values)
+        self.assertEqual(self.appduck.ask("duck 20 radio"), DUCKED)
+        for values, ducked in zip(own, self.raw("radio", indexes)):
+            for was, now in zip(values, ducked):
+                self.assertAlmostEqual(linear(now), 0.2 * linear(was), delta=0.002)
+        self.assertEqual(self.appduck.ask("restore"), OK)
+        self.assertEqual(self.raw("radio", indexes), own)
+        self.assertEqual(self.appduck.ask("duck 0 radio"), DUCKED)
+        self.appduck.process.kill()
+        sound_world.wait_until(lambda: self.raw("radio", indexes) == own, 2, "the keeper's restore")
+
+    def test_many_cycles_leave_the_raw_values_as_they_were(self):
+        _, (index,) = self.start("cycler")
+        self.set_raw(index, [65536, 20000])
+        cycles = 150
+        for cycle in range(cycles):
+            self.appduck.send("duck %d cycler" % (1 if cycle % 2 else 20))
+            self.appduck.send("restore")
+        for _ in range(cycles):
+            self.assertEqual(self.appduck.reply() + self.appduck.reply(), DUCKED + OK)
+        self.assertEqual(self.raw("cycler", [index]), [[65536, 20000]])
+
+    def test_a_player_restarted_during_the_duck_and_ducked_again_comes_back(self):
+        player, (first,) = self.start("restarted")
+        self.set_raw(first, [60000, 60000])
+        self.assertEqual(self.appduck.ask("duck 20 restarted"), DUCKED)
+        ducked = self.raw("restarted", [first])
+        self.stop(player, "restarted", [first])
+        # The new process starts at the level the server remembered.
+        player, (second,) = self.start("restarted")
+        self.assertEqual(self.raw("restarted", [second]), ducked)
+        self.assertEqual(self.appduck.ask("duck 20 restarted"), DUCKED)
+        self.assertEqual(self.raw("restarted", [second]), ducked)
+        self.assertEqual(self.appduck.ask("restore"), OK)
+        self.assertEqual(self.raw("restarted", [second]), [[60000, 60000]])
+        self.stop(player, "restarted", [second])
+        _, (third,) = self.start("restarted")
+        self.assertEqual(self.raw("restarted", [third]), [[60000, 60000]])
+
+    def test_a_process_started_during_the_duck_and_its_next_one_play_at_their_own_level(self):
+        player, (first,) = self.start("musicplayer")
+        self.set_raw(first, [50000, 50000])
+        self.assertEqual(self.appduck.ask("duck 20 musicplayer"), DUCKED)
+        late, (second,) = self.start("musicplayer")
+        self.assertEqual(self.raw("musicplayer", [second]), self.raw("musicplayer", [first]))
+        self.assertEqual(self.appduck.ask("restore"), OK)
+        self.assertEqual(self.raw("musicplayer", [first, second]), [[50000, 50000]] * 2)
+        self.stop(player, "musicplayer", [first])
+        self.stop(late, "musicplayer", [second])
+        _, (third,) = self.start("musicplayer")
+        self.assertEqual(self.raw("musicplayer", [third]), [[50000, 50000]])
+
+    def test_an_application_sharing_the_ducked_ones_memory_key_is_left_alone(self):
+        player, (ducked,) = self.start("roleplayer", prop="media.role=music")
+        _, (other,) = self.start("roleother", prop="media.role=music")
+        self.set_raw(ducked, [65536, 65536])
+        self.set_raw(other, [30000, 30000])
+        self.assertEqual(self.appduck.ask("duck 20 roleplayer"), DUCKED)
+        self.stop(player, "roleplayer", [ducked])
+        self.assertEqual(self.appduck.ask("restore"), OK)
+        self.assertEqual(self.raw("roleother", [other]), [[30000, 30000]])
+
+    @unittest.skipUnless(sound_world.SoundServer.flavour() == "pipewire",
+                         "PulseAudio plays every stream on a sink")
+    def test_a_stream_on_no_sink_is_ducked_and_comes_back(self):
+        # WirePlumber moves a stream whose sink goes away to another at
+        # once; one it may not link stays on no sink, as a stream whose
+        # only device went away does.
+        _, (index,) = self.start("headset", prop="node.autoconnect=false", linked=False)
+        self.assertEqual(self.sinks()[index], NO_SINK)
+        self.set_raw(index, [65536, 40000])
+        self.assertEqual(self.appduck.ask("duck 20 headset"), DUCKED)
+        left, right = self.raw("headset", [index])[0]
+        self.assertAlmostEqual(linear(left), 0.2, delta=0.002)
+        self.assertEqual(self.appduck.ask("restore"), OK)
+        self.assertEqual(self.raw("headset", [index]), [[65536, 40000]])
+
+
+if __name__ == "__main__":
+    sound_world.APPDUCK = os.path.abspath(sys.argv.pop(1))
+    unittest.main(verbosity=2)
