@@ -118,6 +118,12 @@ SavedSession* save_session(const SessionEntry& entry, float share)
 {
     if (g_saved_count == kMaxSaved)
         return nullptr;
+    // A session that cannot tell its instance this time may be one already
+    // saved by instance, now at its ducked level: that is no level of its own.
+    for (int i = 0; i < g_saved_count && entry.instance == 0; ++i) {
+        if (g_saved[i].pid == entry.pid && g_saved[i].instance != 0)
+            return nullptr;
+    }
     SavedSession& saved = g_saved[g_saved_count];
     saved.pid = entry.pid;
     saved.instance = entry.instance;
