@@ -124,6 +124,26 @@ TEST_F(Restore, RemembersTheFirstDucksMemoryNotALaterStreamsDuckedOne)
     EXPECT_EQ(std::string(sim_memory_writes()), "by-name:player=0.80 ");
 }
 
+TEST_F(Restore, KeepsWhatAFullTableMayHaveMissedUntilItIsSeenGone)
+{
+    // The player's stream ends while 257 others overflow the table: it may be
+    // beyond it, so nothing is written or dropped until a rebuild sees all.
+    sim_set_session_memory(player, "by-name:player");
+    static int crowd[kMaxSessions + 1];
+    sim_before_enumeration(2, [] {
+        sim_end_session(0);
+        for (int& session : crowd)
+            session = sim_add_session(0, 30, 0.5f);
+    });
+    sim_before_enumeration(3, [] {
+        for (int session : crowd)
+            sim_end_session(session);
+    });
+    run_loop("duck 20 player\nrestore\n");
+    EXPECT_EQ(sim_enumerators_created(), 3);
+    EXPECT_EQ(std::string(sim_memory_writes()), "by-name:player=0.80 ");
+}
+
 TEST_F(Restore, ThatCannotReachThePlatformWritesNoMemory)
 {
     sim_set_session_memory(player, "by-name:player");
