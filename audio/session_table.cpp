@@ -52,10 +52,10 @@ void record_session(SessionControl* control, uint32_t own_pid)
         g_blind = true;
     if (!control2)
         return;
-    // Without an instance the session is known by its process alone.
+    // Without an instance (0) the session is known by its process alone.
     uint64_t instance = 0;
     if (pid != 0 && pid != own_pid && !session_instance(control2, &instance))
-        instance = 0;
+        instance = 0;  // whatever a failed call left there
     release(control2);
     if (pid == 0 || pid == own_pid)
         return;

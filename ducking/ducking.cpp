@@ -112,7 +112,7 @@ int duck_sessions(const char* line)
         // Nothing that could not be restored is lowered.
         if (!saved)
             continue;
-        ramp.from[k] = saved->volume > 0.0f ? entry.volume / saved->volume : share;
+        ramp.from[k] = current_share(*saved, entry.volume);
         ramp.to[k] = share;
         ramp.own[k] = &saved->own.level;
         bajados = 1;

@@ -51,12 +51,6 @@ bool at_ducked_level(const SavedSession& held, float volume)
     return std::fabs(volume - ducked) <= 1e-3f * std::fmax(ducked, 1e-3f);
 }
 
-// The share of its own loudness a session is at now.
-float current_share(const SavedSession& saved, float volume)
-{
-    return saved.volume > 0.0f ? volume / saved.volume : 1.0f;
-}
-
 // Whether a record's session may be in the table without being known as
 // itself: the rebuild may have missed it, or a session of its process could
 // not tell its instance this time.
@@ -104,6 +98,11 @@ void drop_settled(int count)
 }
 
 }  // namespace
+
+float current_share(const SavedSession& saved, float volume)
+{
+    return saved.volume > 0.0f ? volume / saved.volume : 1.0f;
+}
 
 SavedSession* find_saved(uint32_t pid, uint64_t instance)
 {

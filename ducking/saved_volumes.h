@@ -22,6 +22,9 @@ struct SavedSession {
 };
 
 SavedSession* find_saved(uint32_t pid, uint64_t instance);
+// The share of its own level a session at this volume is at now (1 for a
+// session saved silent).
+float current_share(const SavedSession& saved, float volume);
 // A record of the entry's own level as it is now, to be ducked to `share`;
 // null when the table is full or the level cannot be read: such a session
 // is not lowered.
