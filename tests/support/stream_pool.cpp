@@ -1,7 +1,7 @@
 // One client playing silence on many streams at once: a sound server takes
 // only 64 clients, so tests and benchmarks with many streams need streams
-// that share one. SIGUSR1 ends every stream and opens a new one in its
-// place, as a player does between tracks. The client is named after the
+// that share one. SIGUSR1 opens a new stream in place of each, then ends
+// the old ones, as a player does between tracks. The client is named after the
 // program's file name, as players are, so a copy under another name is
 // another application to the server's stream memory.
 // usage: stream_pool COUNT [SINK|- [CHANNELS [PROPERTY=VALUE]]]
@@ -49,14 +49,21 @@ void open_streams(pa_context* context)
     pa_proplist_free(properties);
 }
 
+// The next track's streams open before the last track's close, as a gapless
+// player's do. Closed first, a new stream gets the channel just freed, and
+// silence the old stream sent on a request that crossed its close lands on
+// the new one before it has a buffer: PipeWire's pulse server 0.3.65 then
+// crashes (SIGSEGV in its memblock handler).
 void next_track(pa_mainloop_api*, pa_signal_event*, int, void* context)
 {
-    for (int i = 0; i < g_count; ++i) {
-        pa_stream_disconnect(g_streams[i]);
-        pa_stream_unref(g_streams[i]);
-    }
+    pa_stream* last[kMaxStreams];
+    std::memcpy(last, g_streams, sizeof last);
     ++g_tracks;
     open_streams(static_cast<pa_context*>(context));
+    for (int i = 0; i < g_count; ++i) {
+        pa_stream_disconnect(last[i]);
+        pa_stream_unref(last[i]);
+    }
 }
 
 void on_context(pa_context* context, void*)
