@@ -120,6 +120,9 @@ void close_process_snapshot(ProcessSnapshot* snapshot);
 
 // Kernel services.
 uint32_t own_process_id();
+// When a running process started, so that a reused process id is not taken
+// for it; false when no such process runs.
+bool process_start_time(uint32_t pid, uint64_t* started);
 // A clock that only moves forward, in milliseconds from an arbitrary start.
 uint64_t monotonic_ms();
 // Waits until that clock reads the deadline (at once when it has passed),
@@ -155,3 +158,18 @@ void release_keeper();
 // pipe has, at most `room` bytes, and 0 or less once it has ended.
 bool keeper_connection_given(int argc, char** argv, const char* marker);
 int read_from_controller(char* into, int room);
+
+// Several controllers of one sound server take turns at changing levels and
+// share a table of what they hold (ducking/shared_holds.h). The turn is a
+// lock the system drops when its holder dies; the table lives where only
+// this user can reach it, named after the sound server, so that separate
+// servers never share one.
+// Waits up to wait_ms for the turn; false when there is none to take
+// (nowhere private to share) or another controller kept it that long.
+bool take_shared_turn(unsigned wait_ms);
+void give_shared_turn();
+// Within the turn: the table as text, empty when none was written yet;
+// false when it cannot be read whole into capacity.
+bool read_shared_table(char* text, int capacity);
+// Replaces the table whole, never half; false when it was not replaced.
+bool write_shared_table(const char* text, int length);

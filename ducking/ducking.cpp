@@ -6,6 +6,7 @@
 #include "keeper.h"
 #include "name_match.h"
 #include "saved_volumes.h"
+#include "sharing.h"
 
 #include <climits>
 
@@ -89,6 +90,9 @@ int duck_sessions(const char* line)
     const int percent = parse_percent(line + kDuckPrefix);
     Utf16Char names[kNamesText];
     read_names(line, names);
+    // Levels are read and changed in the shared turn, so that another
+    // controller's ramp is never taken for an original.
+    const bool shared = begin_shared_change();
     if (enumerate_sessions())
         adopt_sessions_lowered_through_memory();
     const float share = duck_level(percent);
@@ -97,32 +101,39 @@ int duck_sessions(const char* line)
     // A negative start leaves the entry alone.
     RampArrays& ramp = ramp_arrays();
     int bajados = 0;
+    bool moves = false;
     for (int k = 0; k < count; ++k) {
         ramp.from[k] = -1.0f;
         const SessionEntry& entry = session_at(k);
-        if (!name_list_matches(entry.exe_name, names))
+        if (!name_list_matches(entry.exe_name, names)) {
+            // Another controller that ended left it to go up.
+            if (shared && shared_target(entry, &ramp.from[k], &ramp.to[k], &ramp.own[k]))
+                moves = true;
             continue;
+        }
         // Targets are shares of each session's own level from before its
-        // first duck, so ducks do not compound.
+        // first duck, so ducks do not compound; beside other controllers,
+        // the least share any of them holds.
         SavedSession* saved = find_saved(entry.pid, entry.instance);
-        if (saved)
-            set_share(*saved, share);
-        else
+        if (!saved)
             saved = save_session(entry, share);
         // Nothing that could not be restored is lowered.
         if (!saved)
             continue;
+        const float target = hold_shared(*saved, share);
+        set_share(*saved, target);
         ramp.from[k] = current_share(*saved, entry.volume);
-        ramp.to[k] = share;
+        ramp.to[k] = target;
         ramp.own[k] = &saved->own.level;
         bajados = 1;
     }
-    if (bajados) {
+    if (bajados || moves) {
         // The keeper learns what is saved before anything is lowered, so a
         // kill during the ramp leaves it able to restore.
         update_keeper();
         fade_volumes(ramp.from, ramp.to, ramp.own, count);
     }
+    end_shared_change();
     return bajados;
 }
 

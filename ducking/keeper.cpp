@@ -3,6 +3,7 @@
 #include "audio/session_table.h"
 #include "keeper_records.h"
 #include "saved_volumes.h"
+#include "sharing.h"
 
 #include <algorithm>
 
@@ -13,6 +14,7 @@ struct Told {
     bool running;
     unsigned times_rewritten;  // since then, records were only appended
     int saved;
+    bool holder;  // whose holds they are
 };
 Told g_told;
 
@@ -20,7 +22,7 @@ bool start()
 {
     if (!start_keeper(kKeeperMarker, kKeeperPipeBytes))
         return false;
-    g_told = {true, times_rewritten(), 0};
+    g_told = {true, times_rewritten(), 0, false};
     return true;
 }
 
@@ -29,10 +31,18 @@ bool start()
 bool tell_changes()
 {
     static char record[kMaxKeeperRecord];
+    uint32_t pid = 0;
+    uint64_t started = 0;
+    if (!g_told.holder && sharing_identity(&pid, &started) &&
+        format_holder_record(pid, started, record, kMaxKeeperRecord)) {
+        if (!send_keeper_record(record))
+            return false;
+        g_told.holder = true;
+    }
     if (g_told.times_rewritten != times_rewritten()) {
         if (!send_keeper_record(kClearRecord))
             return false;
-        g_told = {true, times_rewritten(), 0};
+        g_told = {true, times_rewritten(), 0, g_told.holder};
     }
     for (; g_told.saved < saved_count(); ++g_told.saved) {
         // A record too long to send: the keeper misses it. Channels and
@@ -48,6 +58,12 @@ bool tell_changes()
 void apply(const char* record)
 {
     static SavedSession saved;
+    uint32_t pid = 0;
+    uint64_t started = 0;
+    if (parse_holder_record(record, &pid, &started)) {
+        share_as(pid, started);
+        return;
+    }
     switch (parse_keeper_record(record, &saved)) {
     case KeeperRecord::kSave:
         keep_record(saved);

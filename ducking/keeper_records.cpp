@@ -120,6 +120,21 @@ bool format_saved_record(const SavedSession& saved, char* out, int capacity)
     return true;
 }
 
+bool format_holder_record(uint32_t pid, uint64_t started, char* out, int capacity)
+{
+    int used = 0;
+    return append(out, capacity, &used, "holder %llu", pid) &&
+           append(out, capacity, &used, " %llu", started);
+}
+
+bool parse_holder_record(const char* record, uint32_t* pid, uint64_t* started)
+{
+    if (std::strncmp(record, "holder ", 7) != 0)
+        return false;
+    const char* text = record + 7;
+    return next_u32(&text, pid) && next_number(&text, started, kDecimalCeiling - 1) && !*text;
+}
+
 KeeperRecord parse_keeper_record(const char* record, SavedSession* saved)
 {
     if (std::strcmp(record, kClearRecord) == 0)

@@ -7,6 +7,9 @@
 //        and raw values, and the memory key it carried, which runs to the
 //        end of the line (none: the line ends after the values)
 //   clear                          nothing is saved any more
+//   holder PID STARTED             whose holds beside other controllers
+//                                  the keeper keeps (sharing.h); told
+//                                  first
 //
 // A save for a session the keeper holds replaces it. Each record is one
 // line ended by a line feed, written whole in one write (a pipe takes up to
@@ -41,6 +44,10 @@ bool send_keeper_record(const char* record);
 bool receive_keeper_record(char* record, int capacity);
 
 bool format_saved_record(const SavedSession& saved, char* out, int capacity);
+
+bool format_holder_record(uint32_t pid, uint64_t started, char* out, int capacity);
+// False for any other record.
+bool parse_holder_record(const char* record, uint32_t* pid, uint64_t* started);
 
 enum class KeeperRecord { kSave, kClear, kUnknown };
 // Fills saved for a save; a record that does not parse whole is unknown.

@@ -1,6 +1,7 @@
 #include "saved_volumes.h"
 
 #include "audio/volume_fader.h"
+#include "sharing.h"
 
 #include <cmath>
 #include <cstring>
@@ -145,6 +146,13 @@ void set_share(SavedSession& saved, float share)
     saved.share = share;
 }
 
+void set_original(SavedSession& saved, float volume, const VolumeMemory& own)
+{
+    saved.volume = volume;
+    saved.own = own;
+    ++g_times_rewritten;
+}
+
 void adopt_sessions_lowered_through_memory()
 {
     bool any_key = false;
@@ -203,6 +211,7 @@ bool restore_saved_volumes()
 {
     // A platform that could not be asked tells nothing about what ended:
     // the ramp's time still passes, but nothing is dropped.
+    const bool shared = begin_shared_change();
     const bool listed = enumerate_sessions();
     if (listed)
         adopt_sessions_lowered_through_memory();
@@ -214,10 +223,14 @@ bool restore_saved_volumes()
         const SessionEntry& entry = session_at(k);
         SavedSession* saved = find_saved(entry.pid, entry.instance);
         ramp.from[k] = saved ? current_share(*saved, entry.volume) : -1.0f;
-        ramp.to[k] = 1.0f;
+        // Back to its own level, or to the deepest duck another controller
+        // still holds on it.
+        ramp.to[k] = saved ? share_of_others(*saved) : 1.0f;
         ramp.own[k] = saved ? &saved->own.level : nullptr;
         if (saved)
             g_seen[saved - g_saved] = true;
+        else if (shared)
+            shared_target(entry, &ramp.from[k], &ramp.to[k], &ramp.own[k]);
     }
     if (listed) {
         read_live_memories(count);
@@ -226,8 +239,10 @@ bool restore_saved_volumes()
     // Also when every ducked application has ended: the controller waits
     // for the ramp's time either way.
     const bool applied = fade_volumes(ramp.from, ramp.to, ramp.own, count);
-    if (!listed || !applied)
-        return false;
-    drop_settled(count);
-    return nothing_saved();
+    if (listed && applied) {
+        drop_settled(count);
+        release_settled_holds();
+    }
+    end_shared_change();
+    return listed && applied && nothing_saved();
 }

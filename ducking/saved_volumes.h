@@ -31,6 +31,9 @@ float current_share(const SavedSession& saved, float volume);
 SavedSession* save_session(const SessionEntry& entry, float share);
 // The last duck's share for a record; the keeper hears of it.
 void set_share(SavedSession& saved, float share);
+// A record's original, as another controller's first hold read it; the
+// keeper hears of it.
+void set_original(SavedSession& saved, float volume, const VolumeMemory& own);
 // After a rebuild: a session that started during a duck and took its level
 // from a memory that a duck lowered was lowered by that duck too, and gets
 // the memory's own level as its record.

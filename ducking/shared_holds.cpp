@@ -59,12 +59,11 @@ bool read_numbers(const char* text, uint64_t* values, int count, uint64_t larges
 
 bool parse_holder(const char* text, HoldTable& table)
 {
-    uint64_t fields[5];
-    if (!read_numbers(text, fields, 5, kDecimalCeiling - 1) || fields[0] >= kMaxHolders ||
-        fields[1] == 0 || fields[1] > UINT32_MAX || fields[3] > UINT32_MAX)
+    uint64_t fields[3];
+    if (!read_numbers(text, fields, 3, kDecimalCeiling - 1) || fields[0] >= kMaxHolders ||
+        fields[1] == 0 || fields[1] > UINT32_MAX)
         return false;
-    table.holders[fields[0]] = {static_cast<uint32_t>(fields[1]), fields[2],
-                                static_cast<uint32_t>(fields[3]), fields[4]};
+    table.holders[fields[0]] = {static_cast<uint32_t>(fields[1]), fields[2]};
     return true;
 }
 
@@ -197,11 +196,9 @@ bool format_hold_table(const HoldTable& table, char* out, int capacity)
         const Holder& holder = table.holders[slot];
         if (holder.pid == 0)
             continue;
-        std::snprintf(line, sizeof line, "holder %d %lu %llu %lu %llu\n", slot,
+        std::snprintf(line, sizeof line, "holder %d %lu %llu\n", slot,
                       static_cast<unsigned long>(holder.pid),
-                      static_cast<unsigned long long>(holder.started),
-                      static_cast<unsigned long>(holder.keeper_pid),
-                      static_cast<unsigned long long>(holder.keeper_started));
+                      static_cast<unsigned long long>(holder.started));
         if (!append(out, capacity, &used, line))
             return false;
     }

@@ -6,10 +6,8 @@
 // The table travels as text, one line each:
 //
 //   appduck-holds 1                  the format, first
-//   holder SLOT PID STARTED KEEPER KEEPER_STARTED
-//                                    a controller, its keeper, and when
-//                                    each started (a reused process id is
-//                                    not taken for either)
+//   holder SLOT PID STARTED          a controller, and when it started (a
+//                                    reused process id is not taken for it)
 //   save ...                         a held session's original, as the
 //                                    keeper's record carries it
 //   hold SLOT SHARE                  the holder in SLOT holds the session of
@@ -26,8 +24,6 @@ constexpr int kMaxHolders = 16;
 struct Holder {
     uint32_t pid;  // 0: a free slot
     uint64_t started;
-    uint32_t keeper_pid;  // 0: none yet
-    uint64_t keeper_started;
 };
 
 struct HeldSession {
@@ -59,7 +55,7 @@ void release_holder(HoldTable& table, int slot);
 void drop_unheld(HoldTable& table);
 
 // Room for the text of a full table.
-constexpr int kHoldTableText = 32 + kMaxHolders * 96 + kMaxSaved * (kMaxKeeperRecord + 1 + kMaxHolders * 32);
+constexpr int kHoldTableText = 32 + kMaxHolders * 64 + kMaxSaved * (kMaxKeeperRecord + 1 + kMaxHolders * 32);
 // False when the text does not fit.
 bool format_hold_table(const HoldTable& table, char* out, int capacity);
 // False, with the table cleared, for text of another format or any line

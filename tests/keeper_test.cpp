@@ -30,6 +30,8 @@ std::string save_record(uint32_t pid, uint64_t instance, float volume, float sha
 }
 
 std::string player_at(float share) { return save_record(10, 1, 0.8f, share); }
+// A keeper's start and the first thing it is told: whose holds it keeps.
+const std::string kStarted = "start\nholder " + std::to_string(kSimDefaultOwnPid) + " 0\n";
 std::string chat_at(float share) { return save_record(20, 2, 0.5f, share); }
 
 class Keeper : public PlayerWorld {
@@ -50,7 +52,7 @@ TEST_F(Keeper, StartsWithTheFirstSavedVolumeAndHearsOfEveryChange)
     run_loop("list\nduck 20 nobody\nduck 20 player\nduck 50 player;chat\nrestore\nquit\n");
     // Nothing before the first save; a new share is told as everything afresh.
     EXPECT_EQ(std::string(sim_keeper_transcript()),
-              "start\n" + player_at(0.2f) + "clear\n" + player_at(0.5f) + chat_at(0.5f) +
+              kStarted + player_at(0.2f) + "clear\n" + player_at(0.5f) + chat_at(0.5f) +
                   "clear\nrelease\n");
 }
 
@@ -71,7 +73,7 @@ TEST_F(Keeper, EndOfInputWithNothingSavedLetsItGoHoldingNothing)
     const LoopRun run = run_loop("duck 20 player\n");
     EXPECT_EQ(run.output, "{\"ok\":true,\"bajados\":1}\n{\"ok\":true}\n");
     EXPECT_EQ(std::string(sim_keeper_transcript()),
-              "start\n" + player_at(0.2f) + "clear\nrelease\n");
+              kStarted + player_at(0.2f) + "clear\nrelease\n");
 }
 
 TEST_F(Keeper, ThatCannotBeStartedChangesNothingForTheController)
@@ -87,10 +89,10 @@ TEST_F(Keeper, ThatCannotBeStartedChangesNothingForTheController)
 
 TEST_F(Keeper, ThatMissedARecordIsReplacedAndToldEverythingOnce)
 {
-    sim_fail(SimOp::kTellKeeper, 1);  // the second record is not delivered
+    sim_fail(SimOp::kTellKeeper, 2);  // the second record is not delivered
     run_loop("duck 20 player;chat\n");
     EXPECT_EQ(std::string(sim_keeper_transcript()),
-              "start\n" + player_at(0.2f) + "stop\nstart\n" + player_at(0.2f) + chat_at(0.2f) +
+              kStarted + player_at(0.2f) + "stop\n" + kStarted + player_at(0.2f) + chat_at(0.2f) +
                   "clear\nrelease\n");
 }
 
@@ -111,7 +113,7 @@ TEST_F(Keeper, ThatDiedOrCouldNotStartIsReplacedBeforeTheNextChange)
     sim_before_enumeration(2, [] { sim_kill_keeper(); });
     run_loop("duck 20 player\nduck 50 player\n");
     EXPECT_EQ(std::string(sim_keeper_transcript()),
-              "start\n" + player_at(0.2f) + "killed\nstop\nstart\n" + player_at(0.5f) +
+              kStarted + player_at(0.2f) + "killed\nstop\n" + kStarted + player_at(0.5f) +
                   "clear\nrelease\n");
 
     sim_reset();
@@ -121,7 +123,7 @@ TEST_F(Keeper, ThatDiedOrCouldNotStartIsReplacedBeforeTheNextChange)
     sim_fail(SimOp::kStartKeeper);
     sim_before_enumeration(2, [] { sim_heal(SimOp::kStartKeeper); });
     run_loop("duck 20 player\nduck 50 player\n");
-    EXPECT_EQ(std::string(sim_keeper_transcript()), "start\n" + player_at(0.5f) + "clear\nrelease\n");
+    EXPECT_EQ(std::string(sim_keeper_transcript()), kStarted + player_at(0.5f) + "clear\nrelease\n");
 }
 
 // -- the keeper itself -----------------------------------------------------

@@ -28,7 +28,7 @@ SavedSession session_at_volume(float volume)
 
 Holder controller(uint32_t pid)
 {
-    return {pid, 1000 + pid, pid + 1, 2000 + pid};
+    return {pid, 1000 + pid};
 }
 
 TEST(SharedHolds, TheDeepestHoldWinsAndEachReleaseLiftsOnlyItsOwn)
@@ -123,7 +123,7 @@ TEST(SharedHolds, TheTableTravelsAsTextExactlyAndABadTextIsNoTable)
         "appduck-holds 2\n",                                    // another format
         "appduck-holds 1\nhold 0 1056964608\n",                 // a hold before any session
         "appduck-holds 1\nsave 42 7 1065353216 1065353216 0 1 0 65536\nhold 3 1056964608\n",
-        "appduck-holds 1\nholder 0 5 1 0 0\nsave 42 7 1065353216 1065353216 0 1 0 65536",
+        "appduck-holds 1\nholder 0 5 1\nsave 42 7 1065353216 1065353216 0 1 0 65536",
     };
     for (const char* text : bad) {
         EXPECT_FALSE(parse_hold_table(text, read)) << text;

@@ -8,3 +8,7 @@ void forget_process_ids();
 
 // This process is the keeper, started with its pipe (keeper.cpp).
 bool running_as_keeper();
+
+// The address of the sound server this process is connected to, connecting
+// first when it is not; null without a server (platform.cpp).
+const char* connected_server();

@@ -690,6 +690,11 @@ bool input_interrupted()
     return g_stop_requested != 0;
 }
 
+const char* connected_server()
+{
+    return ensure_connected() ? pulse.pa_context_get_server(g_pulse.context) : nullptr;
+}
+
 uint32_t own_process_id()
 {
     return static_cast<uint32_t>(getpid());

@@ -152,3 +152,30 @@ bool executable_names_have_extensions()
 {
     return false;
 }
+
+// The 22nd field of /proc/PID/stat, in clock ticks since boot; the fields
+// are counted after the command's closing parenthesis, as the command may
+// hold spaces and parentheses of its own.
+bool process_start_time(uint32_t pid, uint64_t* started)
+{
+    char path[32];
+    std::snprintf(path, sizeof path, "/proc/%u/stat", pid);
+    const int file = open(path, O_RDONLY | O_CLOEXEC);
+    if (file < 0)
+        return false;
+    char stat[1024];
+    const ssize_t length = read(file, stat, sizeof stat - 1);
+    close(file);
+    if (length <= 0)
+        return false;
+    stat[length] = 0;
+    const char* field = std::strrchr(stat, ')');
+    // The space before field K is the (K - 2)th after the parenthesis.
+    for (int spaces = 0; field && spaces < 20; ++spaces)
+        field = std::strchr(field + 1, ' ');
+    if (!field)
+        return false;
+    const char* end = nullptr;
+    *started = read_decimal_digits(field + 1, &end);
+    return end != field + 1;
+}

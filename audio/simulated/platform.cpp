@@ -47,6 +47,7 @@ struct WorldSession {
 
 struct WorldProcess {
     uint32_t pid;
+    uint64_t started;
     Utf16Char exe[kMaxExeName];
     bool ended;
 };
@@ -102,6 +103,10 @@ struct World {
     int sets_in_flight;
     bool set_refused;  // since the last confirmation
     bool keeper_dead;
+    char shared_table[1 << 19];
+    bool turn_kept_elsewhere;
+    bool turn_held;
+    int shared_turns;
 };
 
 World g_world;
@@ -551,6 +556,63 @@ uint32_t own_process_id()
     return g_world.own_pid;
 }
 
+bool process_start_time(uint32_t pid, uint64_t* started)
+{
+    note_call();
+    if (pid == g_world.own_pid) {
+        *started = 0;
+        return true;
+    }
+    for (int i = 0; i < g_world.process_total; ++i) {
+        if (g_world.processes[i].pid == pid && !g_world.processes[i].ended) {
+            *started = g_world.processes[i].started;
+            return true;
+        }
+    }
+    return false;
+}
+
+bool take_shared_turn(unsigned wait_ms)
+{
+    assert(!g_world.turn_held);
+    if (fails(SimOp::kSharedTurn))
+        return false;
+    if (g_world.turn_kept_elsewhere) {
+        sleep_until(g_world.clock_ms + wait_ms);
+        return false;
+    }
+    g_world.turn_held = true;
+    ++g_world.shared_turns;
+    return true;
+}
+
+void give_shared_turn()
+{
+    note_call();
+    g_world.turn_held = false;
+}
+
+bool read_shared_table(char* text, int capacity)
+{
+    assert(g_world.turn_held);
+    text[0] = 0;
+    const size_t length = std::strlen(g_world.shared_table);
+    if (fails(SimOp::kReadShared) || length >= static_cast<size_t>(capacity))
+        return false;
+    std::memcpy(text, g_world.shared_table, length + 1);
+    return true;
+}
+
+bool write_shared_table(const char* text, int length)
+{
+    assert(g_world.turn_held);
+    if (fails(SimOp::kWriteShared) || length >= static_cast<int>(sizeof g_world.shared_table))
+        return false;
+    std::memcpy(g_world.shared_table, text, static_cast<size_t>(length));
+    g_world.shared_table[length] = 0;
+    return true;
+}
+
 void sleep_until(uint64_t deadline_ms)
 {
     if (deadline_ms > g_world.clock_ms)
@@ -667,6 +729,7 @@ void sim_add_process(uint32_t pid, const char* exe_utf8)
     assert(g_world.process_total < kMaxProcesses);
     WorldProcess& process = g_world.processes[g_world.process_total++];
     process.pid = pid;
+    process.started = static_cast<uint64_t>(g_world.process_total);
     process.ended = false;
     Utf16Char name[kMaxExeName * 4];
     if (utf8_to_utf16(exe_utf8, name, kMaxExeName * 4) <= 0)
@@ -684,6 +747,31 @@ void sim_end_process(uint32_t pid)
         if (g_world.sessions[id].pid == pid)
             g_world.sessions[id].ended = true;
     }
+}
+
+const char* sim_shared_table()
+{
+    return g_world.shared_table;
+}
+
+void sim_set_shared_table(const char* text)
+{
+    std::snprintf(g_world.shared_table, sizeof g_world.shared_table, "%s", text);
+}
+
+void sim_keep_turn_elsewhere(bool kept)
+{
+    g_world.turn_kept_elsewhere = kept;
+}
+
+int sim_shared_turns()
+{
+    return g_world.shared_turns;
+}
+
+bool sim_shared_turn_held()
+{
+    return g_world.turn_held;
 }
 
 void sim_interrupt()

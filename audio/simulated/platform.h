@@ -27,6 +27,9 @@ enum class SimOp {
     kConfirmChanges,     // the platform does not confirm what was sent
     kStartKeeper,
     kTellKeeper,         // target: the tell's number, counting from 0
+    kSharedTurn,         // no turn: nowhere private to share
+    kReadShared,
+    kWriteShared,
     kOpCount
 };
 
@@ -101,6 +104,15 @@ void sim_feed_keeper(const char* records);
 int sim_keepers_running();
 // The running keeper dies (killed by someone); "killed" in the transcript.
 void sim_kill_keeper();
+
+// Several controllers: the table they share, as text ("" before the first
+// write), and another controller that keeps the turn (a take then waits its
+// whole time and fails). A process's start time is its order of addition.
+const char* sim_shared_table();
+void sim_set_shared_table(const char* text);
+void sim_keep_turn_elsewhere(bool kept);
+int sim_shared_turns();  // taken so far
+bool sim_shared_turn_held();
 
 uint64_t sim_clock_ms();
 int sim_sleep_count();
