@@ -4,6 +4,7 @@ Windows processes behind the sessions, driven through pipes.
 
 usage: end_to_end_test.py appduck.exe idle_process.exe launcher.exe [unittest arguments]
 """
+import glob
 import os
 import re
 import shutil
@@ -468,6 +469,70 @@ class Keeper(WineWorld):
         with open(output_file, "rb") as output:
             self.assertEqual(output.read(), ducked(1))
         self.check_keeper(log_file, None)
+
+
+class SeveralControllers(WineWorld):
+    """Two appduck.exe at once over one player, its own volume 0.5: the
+    deepest duck wins and each restore, or end, lifts only its own."""
+
+    world = Keeper.world
+    ask = Keeper.ask
+
+    def setUp(self):
+        # What an earlier test's controllers shared is not this test's.
+        prefix = self.wine_env()["WINEPREFIX"]
+        for table in glob.glob(os.path.join(prefix, "drive_c", "users", "*", "AppData", "Local",
+                                            "appduck")):
+            shutil.rmtree(table)
+        self.env = self.standin_env(self.world())
+        self.log_file = os.path.join(self.workdir, "log.txt")
+        subprocess.run(["wineserver", "-p"], env=self.env, stdin=subprocess.DEVNULL,
+                       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+
+    def start(self):
+        appduck = subprocess.Popen(["wine", APPDUCK], env=self.env, stdin=subprocess.PIPE,
+                                   stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)
+        self.addCleanup(appduck.stdout.close)
+        self.addCleanup(appduck.stdin.close)
+        self.addCleanup(appduck.wait)
+        self.addCleanup(appduck.kill)
+        return appduck
+
+    def player(self):
+        """The player's level, as the last accepted set of any process left it."""
+        with open(self.log_file) as log:
+            sets = Run(b"", 0, []).sets(1, log.read().splitlines())
+        return sets[-1][0] if sets else 0.5
+
+    def assertPlayerAt(self, level, seconds=20):
+        deadline = time.monotonic() + seconds
+        while abs(self.player() - level) > 1e-6 and time.monotonic() < deadline:
+            time.sleep(0.1)
+        self.assertAlmostEqual(self.player(), level, delta=1e-6)
+
+    def test_a_restore_lifts_only_its_own_and_the_last_end_restores_all(self):
+        a, b = self.start(), self.start()
+        self.ask(a, b"duck 50 player\n")
+        self.ask(b, b"duck 20 player\n")
+        self.assertPlayerAt(0.1, 0)
+        a.stdin.write(b"restore\n")
+        a.stdin.flush()
+        self.assertEqual(a.stdout.readline(), OK)
+        self.assertPlayerAt(0.1, 0)
+        b.stdin.close()
+        self.assertEqual(b.stdout.read(), OK)
+        self.assertPlayerAt(0.5, 0)
+
+    def test_a_killed_controller_leaves_the_other_ones_duck(self):
+        a, b = self.start(), self.start()
+        self.ask(a, b"duck 20 player\n")
+        self.ask(b, b"duck 50 player\n")
+        self.assertPlayerAt(0.1, 0)
+        a.send_signal(signal.SIGKILL)
+        self.assertPlayerAt(0.25)
+        b.stdin.close()
+        self.assertEqual(b.stdout.read(), OK)
+        self.assertPlayerAt(0.5)
 
 
 if __name__ == "__main__":

@@ -15,8 +15,8 @@
 // "overrelease OBJECT"; objects are never freed, so it cannot crash us.
 //
 // Like Windows, which keeps each application's session volume, a process
-// that loads the stand-in finds every session at the last volume any
-// earlier process set, as the log tells.
+// finds every session at the last volume any process set before its
+// enumerator was created, as the log tells.
 // Every interface pointer handed out is an object of its own (tear-offs),
 // so a release on the wrong interface shows up too.
 #include <windows.h>
@@ -129,6 +129,8 @@ struct Pool {
         return object;
     }
 };
+
+void apply_earlier_sets(const char* log_path);
 
 // -- sessions ------------------------------------------------------------
 
@@ -478,6 +480,10 @@ public:
             return E_NOINTERFACE;
         if (should_fail(Operation::kCreate))
             return E_FAIL;
+        // Each rebuild sees the sets of every process so far, as several
+        // controllers running at once do on Windows.
+        if (const char* log_path = std::getenv("APPDUCK_STANDIN_LOG"))
+            apply_earlier_sets(log_path);
         DeviceEnumerator* enumerator = g_enumerators.take("enumerator");
         if (!enumerator)
             return E_OUTOFMEMORY;
