@@ -128,9 +128,11 @@ int duck_sessions(const char* line)
         bajados = 1;
     }
     if (bajados || moves) {
-        // The keeper learns what is saved before anything is lowered, so a
-        // kill during the ramp leaves it able to restore.
+        // The keeper and the other controllers learn what is saved before
+        // anything is lowered, so a kill during the ramp leaves them able
+        // to restore.
         update_keeper();
+        publish_shared_holds();
         fade_volumes(ramp.from, ramp.to, ramp.own, count);
     }
     end_shared_change();

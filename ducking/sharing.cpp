@@ -93,15 +93,23 @@ bool begin_shared_change()
     return true;
 }
 
+void publish_shared_holds()
+{
+    if (!g_in_change || !g_changed)
+        return;
+    if (format_hold_table(g_table, g_text, kHoldTableText))
+        write_shared_table(g_text, static_cast<int>(std::strlen(g_text)));
+    g_changed = false;
+}
+
 void end_shared_change()
 {
     if (!g_in_change)
         return;
     const int before = g_table.session_count;
     drop_unheld(g_table);
-    if ((g_changed || g_table.session_count != before) &&
-        format_hold_table(g_table, g_text, kHoldTableText))
-        write_shared_table(g_text, static_cast<int>(std::strlen(g_text)));
+    g_changed = g_changed || g_table.session_count != before;
+    publish_shared_holds();
     give_shared_turn();
     g_in_change = false;
 }

@@ -22,6 +22,9 @@ bool sharing_identity(uint32_t* pid, uint64_t* started);
 // Holders whose processes have ended are dropped, and the sessions they
 // held are to go to their new levels in this change (shared_target).
 bool begin_shared_change();
+// Writes the table now, before the ramp: a controller killed during it
+// leaves the originals it read to the next one, never a level half down.
+void publish_shared_holds();
 // Writes the table back when it changed and gives the turn.
 void end_shared_change();
 

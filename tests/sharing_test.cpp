@@ -94,8 +94,10 @@ TEST_F(Sharing, TheDeepestDuckWinsAndARestoreLiftsOnlyItsOwn)
 
 TEST_F(Sharing, TheFirstHoldReadsTheOriginalAndTheKeeperKeepsIt)
 {
-    // This one alone: its hold and the original it read are in the table.
+    // This one alone: its hold is in the table before its ramp begins, so a
+    // kill during the ramp leaves the original to the next controller.
     run_loop("duck 20 player\nlist\n");
+    EXPECT_EQ(sim_volume_set(0).tables_written, 1);
     EXPECT_TRUE(player_holds().empty()) << "ended and restored: nothing left held";
     other_holds_player(0.5f);  // the player now at 0.4, B's duck
     sim_feed_keeper("");

@@ -107,6 +107,7 @@ struct World {
     bool turn_kept_elsewhere;
     bool turn_held;
     int shared_turns;
+    int tables_written;
 };
 
 World g_world;
@@ -242,7 +243,7 @@ void send_set(int id, float level)
     if (g_world.volume_log_total < kMaxVolumeLog)
         g_world.volume_log[g_world.volume_log_total++] = {
             id, level, g_world.clock_ms, level >= 0.0f && level <= 1.0f,
-            static_cast<int>(std::strlen(g_world.keeper_transcript))};
+            static_cast<int>(std::strlen(g_world.keeper_transcript)), g_world.tables_written};
     if (g_world.sets_in_flight++ == 0)
         g_world.last_answer_ms = g_world.clock_ms;
     session.in_air = level;
@@ -459,7 +460,7 @@ void set_session_level(VolumeControl* volume, const SessionLevel& own, float sha
     if (g_world.volume_log_total < kMaxVolumeLog)
         g_world.volume_log[g_world.volume_log_total++] = {
             id, level, g_world.clock_ms, accepted,
-            static_cast<int>(std::strlen(g_world.keeper_transcript))};
+            static_cast<int>(std::strlen(g_world.keeper_transcript)), g_world.tables_written};
     g_world.clock_ms += g_world.set_cost_ms;  // the set is logged as it began
 }
 
@@ -610,6 +611,7 @@ bool write_shared_table(const char* text, int length)
         return false;
     std::memcpy(g_world.shared_table, text, static_cast<size_t>(length));
     g_world.shared_table[length] = 0;
+    ++g_world.tables_written;
     return true;
 }
 

@@ -42,6 +42,7 @@ struct SimVolumeSet {
     uint64_t at_ms;  // virtual clock when it was set
     bool accepted;   // like Windows, levels outside 0.0..1.0 are refused
     int keeper_told;  // length of the keeper's transcript at that moment
+    int tables_written;  // shared tables written by then
 };
 
 // An empty world: no endpoints, sessions or processes, clock at 0, no
