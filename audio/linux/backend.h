@@ -9,6 +9,6 @@ void forget_process_ids();
 // This process is the keeper, started with its pipe (keeper.cpp).
 bool running_as_keeper();
 
-// The address of the sound server this process is connected to, connecting
-// first when it is not; null without a server (platform.cpp).
-const char* connected_server();
+// The address libpulse tries first: PULSE_SERVER, else the user's runtime
+// socket (a client.conf is not read here), as text (platform.cpp).
+const char* sound_server_address();

@@ -213,22 +213,10 @@ bool context_ready()
 }
 
 // Why a connection failed, for diagnostics: the address libpulse tried
-// first (PULSE_SERVER, else the user's runtime socket; a client.conf is not
-// read here) and, for a local socket, whether there is one at all.
+// first and, for a local socket, whether there is one at all.
 void diagnose_failed_connection(bool timed_out)
 {
-    char address[512];
-    const char* server = std::getenv("PULSE_SERVER");
-    const char* runtime = std::getenv("PULSE_RUNTIME_PATH");
-    const char* user = std::getenv("XDG_RUNTIME_DIR");
-    if (server && *server)
-        std::snprintf(address, sizeof address, "%s", server);
-    else if (runtime && *runtime)
-        std::snprintf(address, sizeof address, "unix:%s/native", runtime);
-    else if (user && *user)
-        std::snprintf(address, sizeof address, "unix:%s/pulse/native", user);
-    else
-        std::snprintf(address, sizeof address, "the default address");
+    const char* address = sound_server_address();
     struct stat socket_status;
     const bool no_socket = std::strncmp(address, "unix:", 5) == 0 &&
                            stat(address + 5, &socket_status) != 0;
@@ -690,9 +678,21 @@ bool input_interrupted()
     return g_stop_requested != 0;
 }
 
-const char* connected_server()
+const char* sound_server_address()
 {
-    return ensure_connected() ? pulse.pa_context_get_server(g_pulse.context) : nullptr;
+    static char address[512];
+    const char* server = std::getenv("PULSE_SERVER");
+    const char* runtime = std::getenv("PULSE_RUNTIME_PATH");
+    const char* user = std::getenv("XDG_RUNTIME_DIR");
+    if (server && *server)
+        std::snprintf(address, sizeof address, "%s", server);
+    else if (runtime && *runtime)
+        std::snprintf(address, sizeof address, "unix:%s/native", runtime);
+    else if (user && *user)
+        std::snprintf(address, sizeof address, "unix:%s/pulse/native", user);
+    else
+        std::snprintf(address, sizeof address, "the default address");
+    return address;
 }
 
 uint32_t own_process_id()

@@ -46,11 +46,11 @@ bool private_directory(char* directory)
 
 // The server by its socket's identity; a server not on a local socket by
 // its address, with every byte but letters, digits, '.' and '-' made '_'.
+// Named before any connection: a server that is not there shares nothing
+// anyway, and is not asked twice.
 bool server_name(char* name, int capacity)
 {
-    const char* server = connected_server();
-    if (!server)
-        return false;
+    const char* server = sound_server_address();
     if (std::strncmp(server, "unix:", 5) == 0)
         server += 5;
     struct stat status;
