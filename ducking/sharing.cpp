@@ -29,6 +29,17 @@ bool is_self(const Holder& holder)
     return holder.pid == g_self.pid && holder.started == g_self.started;
 }
 
+bool same_original(const SavedSession& a, const SavedSession& b)
+{
+    const SessionLevel& x = a.own.level;
+    const SessionLevel& y = b.own.level;
+    bool same = a.volume == b.volume && a.own.muted == b.own.muted &&
+                std::strcmp(a.own.key, b.own.key) == 0 && x.channels == y.channels;
+    for (int i = 0; same && i < x.channels; ++i)
+        same = x.positions[i] == y.positions[i] && x.values[i] == y.values[i];
+    return same;
+}
+
 // A holder whose process ended is dropped, whether or not its keeper still
 // runs: the keeper, taking the turn later, finds the same levels to set.
 void drop_ended_holders()
@@ -124,8 +135,7 @@ float hold_shared(SavedSession& saved, float share)
     if (!held)
         return share;  // a full table: this session is ducked alone
     g_changed = true;
-    if (held->original.volume != saved.volume ||
-        std::memcmp(&held->original.own, &saved.own, sizeof saved.own) != 0)
+    if (!same_original(held->original, saved))
         set_original(saved, held->original.volume, held->original.own);
     return least_share(*held);
 }
