@@ -1,0 +1,59 @@
+// What sharing adds to one controller's `duck` or `restore` on Linux: the
+// turn (an flock), the table read, held and written back by rename, in a
+// private runtime directory of its own. No sound server is needed: the
+// table is named after the address.
+#include "audio/audio_platform.h"
+#include "ducking/saved_volumes.h"
+#include "ducking/sharing.h"
+
+#include <benchmark/benchmark.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <unistd.h>
+
+namespace {
+
+void shared_change(benchmark::State& state)
+{
+    char directory[] = "/tmp/appduck-bench.XXXXXX";
+    if (!mkdtemp(directory)) {
+        state.SkipWithError("no temporary directory");
+        return;
+    }
+    setenv("XDG_RUNTIME_DIR", directory, 1);
+    setenv("PULSE_SERVER", "unix:/nonexistent/native", 1);
+    const int sessions = static_cast<int>(state.range(0));
+    SavedSession saved[64] = {};
+    for (int i = 0; i < sessions; ++i) {
+        saved[i].pid = 1000;
+        saved[i].instance = static_cast<uint64_t>(i) + 1;
+        saved[i].volume = 0.8f;
+        saved[i].own.level.channels = 2;
+        saved[i].own.level.values[0] = saved[i].own.level.values[1] = 60000;
+    }
+    for (auto _ : state) {
+        // A duck that holds every session, then the restore that lets go.
+        if (!begin_shared_change()) {
+            state.SkipWithError("no turn");
+            break;
+        }
+        for (int i = 0; i < sessions; ++i)
+            benchmark::DoNotOptimize(hold_shared(saved[i], 0.2f));
+        end_shared_change();
+        begin_shared_change();
+        release_settled_holds();
+        end_shared_change();
+    }
+    state.counters["sessions"] = sessions;
+    state.SetLabel("a duck and a restore");
+    const std::string cleanup = std::string("rm -rf ") + directory;
+    if (std::system(cleanup.c_str()) != 0)
+        state.SkipWithError("cleanup failed");
+}
+BENCHMARK(shared_change)->Arg(1)->Arg(16)->Arg(64)->Unit(benchmark::kMicrosecond);
+
+}  // namespace
+
+BENCHMARK_MAIN();
