@@ -9,8 +9,6 @@
 
 const char kClearRecord[] = "clear";
 
-namespace {
-
 uint32_t bits_of(float value)
 {
     uint32_t bits;
@@ -24,6 +22,8 @@ float float_of(uint32_t bits)
     std::memcpy(&value, &bits, sizeof value);
     return value;
 }
+
+namespace {
 
 // Appends to out at *used; false once it no longer fits.
 bool append(char* out, int capacity, int* used, const char* format, unsigned long long value)

@@ -35,6 +35,10 @@ static_assert(kMaxKeeperRecord + 1 <= 4096);
 
 extern const char kClearRecord[];
 
+// A float travels as its bits, so that it arrives exactly.
+uint32_t bits_of(float value);
+float float_of(uint32_t bits);
+
 // In this program: one record to the keeper, framed and written whole;
 // false when it was not delivered (the keeper gone or behind).
 bool send_keeper_record(const char* record);

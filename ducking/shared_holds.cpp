@@ -29,20 +29,6 @@ bool held_by_anyone(const HeldSession& held)
     return false;
 }
 
-uint32_t bits_of(float value)
-{
-    uint32_t bits;
-    std::memcpy(&bits, &value, sizeof bits);
-    return bits;
-}
-
-float float_of(uint32_t bits)
-{
-    float value;
-    std::memcpy(&value, &bits, sizeof value);
-    return value;
-}
-
 // Reads `count` numbers separated by single spaces, each at most `largest`,
 // and nothing after them.
 bool read_numbers(const char* text, uint64_t* values, int count, uint64_t largest)
