@@ -1,12 +1,15 @@
-// The turn and the table that several controllers in one Windows session
-// share: the turn is a named mutex of the session's own namespace, which
-// the system hands on (as abandoned) when its holder dies; the table is a
-// file in the user's local application data, named after the session and
-// replaced whole by a move, so a reader never sees half of one.
+// The turn and the table that several controllers of one user in one
+// Windows session share: the turn is a mutex of the session's namespace,
+// named after the user's SID (another user's process in the session never
+// holds ours), which the system hands on (as abandoned) when its holder
+// dies; the table is a file in the user's local application data, named
+// after the session and replaced whole by a move, so a reader never sees
+// half of one.
 #include "audio/audio_platform.h"
 #include "audio/diagnostics.h"
 
 #include <windows.h>
+#include <sddl.h>
 
 #include <cstdio>
 
@@ -34,6 +37,26 @@ bool table_path()
     return true;
 }
 
+// "Local\appduck-holds-" and the user's SID as text.
+bool mutex_name(wchar_t* name, int capacity)
+{
+    HANDLE token = nullptr;
+    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token))
+        return false;
+    alignas(TOKEN_USER) unsigned char buffer[256];
+    DWORD length = 0;
+    wchar_t* sid = nullptr;
+    const bool named =
+        GetTokenInformation(token, TokenUser, buffer, sizeof buffer, &length) &&
+        ConvertSidToStringSidW(reinterpret_cast<TOKEN_USER*>(buffer)->User.Sid, &sid);
+    CloseHandle(token);
+    if (!named)
+        return false;
+    const int wrote = _snwprintf(name, static_cast<size_t>(capacity), L"Local\\appduck-holds-%ls", sid);
+    LocalFree(sid);
+    return wrote > 0 && wrote < capacity;
+}
+
 }  // namespace
 
 bool process_start_time(uint32_t pid, uint64_t* started)
@@ -52,9 +75,10 @@ bool process_start_time(uint32_t pid, uint64_t* started)
 
 bool take_shared_turn(unsigned wait_ms)
 {
-    if (g_turn || !table_path())
+    wchar_t name[256];
+    if (g_turn || !table_path() || !mutex_name(name, 256))
         return false;
-    HANDLE mutex = CreateMutexW(nullptr, FALSE, L"Local\\appduck-holds");
+    HANDLE mutex = CreateMutexW(nullptr, FALSE, name);
     if (!mutex)
         return false;
     const DWORD waited = WaitForSingleObject(mutex, wait_ms);
