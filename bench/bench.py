@@ -283,6 +283,14 @@ def rebuild_figures(benchmark):
             "%.1f µs" % result["real_time"])
 
 
+def shared_turn_figures(benchmark):
+    output = subprocess.run([benchmark, "--benchmark_format=json"], check=True,
+                            capture_output=True, text=True).stdout
+    for result in json.loads(output)["benchmarks"]:
+        row("what sharing adds to a duck and a restore (Linux), sessions: %s"
+            % result["name"].split("/")[1], "%.0f µs" % result["real_time"])
+
+
 def wine_figures(exe, prefix):
     size = os.path.getsize(exe)
     imports = re.findall(r"DLL Name: (\S+)", subprocess.run(
@@ -383,6 +391,7 @@ def main():
         server.cleanup()
         shutil.rmtree(workdir, ignore_errors=True)
     rebuild_figures(os.path.join(build_linux, "bench", "rebuild_benchmark"))
+    shared_turn_figures(os.path.join(build_linux, "bench", "shared_turn_benchmark"))
     wine_figures(os.path.join(build_windows, "app", "appduck.exe"), prefix)
     print("| measure | appduck | what a user would script instead | ratio |")
     print("|---|---|---|---|")
