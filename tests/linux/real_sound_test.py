@@ -93,7 +93,9 @@ class RealSound(sound_world.SoundTestCase):
               "(10 ms windows)" % (duration_ms, plateaus), file=sys.stderr)
         self.assertGreaterEqual(plateaus, 8)
         self.assertLess(duration_ms, 1000)
-        self.assertAlmostEqual(envelope[-1], 0.2, delta=sound_world.TOLERANCE)
+        # The loudest of the last 50 ms: a player starved on a loaded machine
+        # leaves gaps in one window, never a level above its own.
+        self.assertAlmostEqual(max(envelope[-5:]), 0.2, delta=sound_world.TOLERANCE)
 
     # -- restore, however appduck ends ---------------------------------
 
