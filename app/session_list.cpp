@@ -1,6 +1,7 @@
 #include "session_list.h"
 
 #include "audio/session_table.h"
+#include "ducking/lowered_through_memory.h"
 #include "json_writer.h"
 
 #include <climits>
@@ -55,7 +56,7 @@ int volume_percent(float volume)
 
 void list_command(const char*)
 {
-    enumerate_sessions();
+    rebuild_for_listing();
     emit("[");
     bool first = true;
     for (int i = 0; i < session_count(); ++i) {

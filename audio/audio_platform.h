@@ -77,18 +77,24 @@ void set_session_level(VolumeControl* volume, const SessionLevel& own, float sha
 bool confirm_volume_changes();
 
 // What the platform remembers of an application's volume for its future
-// sessions, apart from any live session (PulseAudio's and WirePlumber's
-// stream memory): the name it is kept under and the session's own level. A
-// platform without such a memory (Windows) never gives one.
+// sessions, apart from any live session: PulseAudio's and WirePlumber's
+// stream memory, under a name each stream carries; Windows' session volume,
+// kept across a program's restarts under its session identifier. The name
+// is read with the session; the level is the session's own.
 constexpr int kMaxMemoryKey = 256;  // bytes of UTF-8 and a terminator
 struct VolumeMemory {
     char key[kMaxMemoryKey];  // empty: none
     bool muted;
     SessionLevel level;
 };
-// The memory this session's volume is kept under, with its level now;
-// false when the platform keeps none for it.
-bool session_volume_memory(VolumeControl* volume, VolumeMemory* memory);
+// The name this session's volume is remembered under, at most
+// kMaxMemoryKey - 1 bytes and a terminator; false when the platform keeps
+// none for it (or cannot tell).
+bool session_memory_key(SessionControl2* control, char* key);
+bool get_session_mute(VolumeControl* volume, bool* muted);
+// Whether a memory can be written apart from any live session: the sound
+// servers' can; Windows keeps a session's volume only by its own sets.
+bool volume_memory_writable();
 // Puts the memory back as given, for the application's next sessions and
 // its live ones under the same name. Sent without waiting: see
 // confirm_volume_changes.
@@ -160,16 +166,29 @@ bool keeper_connection_given(int argc, char** argv, const char* marker);
 int read_from_controller(char* into, int room);
 
 // Several controllers of one sound server take turns at changing levels and
-// share a table of what they hold (ducking/shared_holds.h). The turn is a
-// lock the system drops when its holder dies; the table lives where only
-// this user can reach it, named after the sound server, so that separate
-// servers never share one.
-// Waits up to wait_ms for the turn; false when there is none to take
-// (nowhere private to share) or another controller kept it that long.
-bool take_shared_turn(unsigned wait_ms);
+// share a table of what they hold (ducking/shared_holds.h). The table lives
+// where only this user can reach it, named after the sound server, so that
+// separate servers never share one; the turn is a lock the system drops
+// when its holder dies.
+enum class TurnLock {
+    kTaken,
+    kBusy,    // another process has it
+    kBroken,  // nowhere private to share, or the lock failed
+};
+// Takes the turn if it is free. Busy: `holder` names the process that has
+// it (0 when the system cannot tell). Broken: why is said under
+// APPDUCK_DEBUG.
+TurnLock try_shared_turn(uint32_t* holder);
 void give_shared_turn();
-// Within the turn: the table as text, empty when none was written yet;
-// false when it cannot be read whole into capacity.
-bool read_shared_table(char* text, int capacity);
-// Replaces the table whole, never half; false when it was not replaced.
+enum class TableRead {
+    kWhole,    // the newest whole copy (empty before the first write)
+    kDamaged,  // no whole copy there: garbage, or a write cut short
+    kFailed,   // it cannot be read (why is said)
+};
+// The longest table text the platform keeps, its terminator included.
+constexpr int kSharedTableBytes = 256 * 1024 - 128;
+// With or without the turn: the table as text, at most capacity - 1 bytes.
+TableRead read_shared_table(char* text, int capacity);
+// Within the turn: a new copy beside the last whole one, never over it;
+// false (why is said) when it was not written whole.
 bool write_shared_table(const char* text, int length);

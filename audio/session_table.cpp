@@ -56,6 +56,9 @@ void record_session(SessionControl* control, uint32_t own_pid)
     uint64_t instance = 0;
     if (pid != 0 && pid != own_pid && !session_instance(control2, &instance))
         instance = 0;  // whatever a failed call left there
+    SessionEntry& entry = g_sessions[g_count];
+    if (pid == 0 || pid == own_pid || !session_memory_key(control2, entry.memory_key))
+        entry.memory_key[0] = 0;
     release(control2);
     if (pid == 0 || pid == own_pid)
         return;
@@ -64,7 +67,6 @@ void record_session(SessionControl* control, uint32_t own_pid)
         missed(pid);  // a passthrough stream, or a failed call
         return;
     }
-    SessionEntry& entry = g_sessions[g_count];
     entry.volume_control = volume;
     entry.pid = pid;
     entry.instance = instance;

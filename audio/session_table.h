@@ -10,6 +10,7 @@ struct SessionEntry {
     VolumeControl* volume_control;  // owned until the next rebuild
     uint32_t pid;                   // never 0, never our own process
     uint64_t instance;              // 0: known only by its process
+    char memory_key[kMaxMemoryKey];  // empty: the platform remembers nothing for it
     Utf16Char exe_name[kMaxExeName];  // empty when the process was not found
     float volume;                   // master volume read during the rebuild
 };

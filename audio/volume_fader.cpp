@@ -11,6 +11,16 @@ RampArrays& ramp_arrays()
     return arrays;
 }
 
+float ramp_share(float from, float to, int step)
+{
+    // The last step is the target itself: a share of exactly 1 puts the
+    // session's own level back to the last bit.
+    float share = to;
+    if (step < kFadeSteps)
+        share = static_cast<float>(step) * (to - from) / static_cast<float>(kFadeSteps) + from;
+    return std::clamp(share, 0.0f, std::max({1.0f, from, to}));
+}
+
 bool fade_volumes(const float* from, const float* to, const SessionLevel* const* own, int count)
 {
     assert(count >= 0 && count <= session_count());
@@ -22,14 +32,7 @@ bool fade_volumes(const float* from, const float* to, const SessionLevel* const*
             // Written so that a NaN start fails the test too.
             if (!(from[k] >= 0.0f))
                 continue;
-            // The last step is the target itself: a share of exactly 1
-            // puts the session's own level back to the last bit.
-            float share = to[k];
-            if (step < kFadeSteps)
-                share = static_cast<float>(step) * (to[k] - from[k]) / static_cast<float>(kFadeSteps) +
-                        from[k];
-            const float highest = std::max({1.0f, from[k], to[k]});
-            set_session_level(session_at(k).volume_control, *own[k], std::clamp(share, 0.0f, highest));
+            set_session_level(session_at(k).volume_control, *own[k], ramp_share(from[k], to[k], step));
         }
         sleep_until(start + static_cast<uint64_t>(step) * kFadeStepMs);
     }

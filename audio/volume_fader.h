@@ -20,6 +20,10 @@ struct RampArrays {
 };
 RampArrays& ramp_arrays();
 
+// The share a ramp from `from` to `to` writes at a step (0: its start,
+// kFadeSteps: its target, exactly), clamped as the platform is given it.
+float ramp_share(float from, float to, int step);
+
 // Shares of each entry's own level: from[k] < 0 (or NaN) leaves entry k
 // alone; to[k] and own[k] are read only otherwise. Blocks for all ten
 // steps, even when nothing is ramped, then until the platform has applied

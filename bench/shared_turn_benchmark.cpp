@@ -1,10 +1,10 @@
 // What sharing adds to one controller's `duck` or `restore` on Linux: the
-// turn (an flock), the table read, held and written back by rename, in a
-// private runtime directory of its own. No sound server is needed: the
+// turn (a record lock), the table read, held and written back in place, in
+// a private runtime directory of its own. No sound server is needed: the
 // table is named after the address.
 #include "audio/audio_platform.h"
 #include "ducking/saved_volumes.h"
-#include "ducking/sharing.h"
+#include "ducking/shared_turn.h"
 
 #include <benchmark/benchmark.h>
 
@@ -35,16 +35,19 @@ void shared_change(benchmark::State& state)
     }
     for (auto _ : state) {
         // A duck that holds every session, then the restore that lets go.
-        if (!begin_shared_change()) {
+        SharedTurn turn = take_turn(TurnWait::kPatiently);
+        if (!turn.writable) {
             state.SkipWithError("no turn");
             break;
         }
         for (int i = 0; i < sessions; ++i)
-            benchmark::DoNotOptimize(hold_shared(saved[i], 0.2f));
-        end_shared_change();
-        begin_shared_change();
-        release_settled_holds();
-        end_shared_change();
+            benchmark::DoNotOptimize(hold(turn, saved[i], 0.2f));
+        give_turn(turn);
+        turn = take_turn(TurnWait::kPatiently);
+        for (int i = 0; i < sessions; ++i)
+            drop_hold(turn, saved[i]);
+        release_settled(turn);
+        give_turn(turn);
     }
     state.counters["sessions"] = sessions;
     state.SetLabel("a duck and a restore");

@@ -5,8 +5,10 @@
 #include "audio/volume_fader.h"
 #include "keeper.h"
 #include "name_match.h"
+#include "lowered_through_memory.h"
+#include "restore.h"
 #include "saved_volumes.h"
-#include "sharing.h"
+#include "shared_turn.h"
 
 #include <climits>
 
@@ -71,16 +73,52 @@ void read_names(const char* line, Utf16Char* names)
     names[length] = 0;
 }
 
-// A restore that reached no platform, or whose changes were not confirmed,
-// tries again: a server stalled for a few seconds gets its streams back
-// before the reply. The keeper hears of the outcome either way.
-void restore_patiently()
+// Where a duck leaves an entry, from and to shares of its own level; false
+// when it is not this duck's to move.
+bool plan_entry(SharedTurn& turn, int k, const Utf16Char* names, float share, int* bajados)
 {
-    update_keeper();
-    const uint64_t began = monotonic_ms();
-    while (!restore_saved_volumes() && monotonic_ms() - began < kRestorePatienceMs)
-        sleep_until(monotonic_ms() + kRestoreRetryMs);
-    update_keeper();
+    RampArrays& ramp = ramp_arrays();
+    const SessionEntry& entry = session_at(k);
+    ramp.from[k] = -1.0f;
+    if (!name_list_matches(entry.exe_name, names)) {
+        // Another controller that ended left it to go up.
+        return moved_target(turn, entry, &ramp.from[k], &ramp.to[k], &ramp.own[k]);
+    }
+    // Targets are shares of each session's own level from before its first
+    // duck, so ducks do not compound; beside other controllers, the least
+    // share any of them holds, of the original the first of them read.
+    SavedSession* saved = find_saved(entry.pid, entry.instance);
+    if (!saved)
+        saved = save_session(entry, shared_original(turn, entry.pid, entry.instance));
+    // Nothing that could not be restored is lowered.
+    if (!saved)
+        return false;
+    ramp.from[k] = current_share(*saved, entry.volume);
+    ramp.to[k] = hold(turn, *saved, share);
+    ramp.own[k] = &saved->own.level;
+    note_ramp(*saved, ramp.from[k], ramp.to[k]);
+    note_shared_ramp(turn, *saved, ramp.from[k], ramp.to[k]);
+    *bajados = 1;
+    return true;
+}
+
+// What another controller that ended left to this one, when nothing of its
+// own is saved: only in a turn that is free at once, for whoever holds it
+// does the same.
+void lift_ended_holders()
+{
+    SharedTurn turn = take_turn(TurnWait::kIfFree);
+    if (anything_moved(turn) && enumerate_sessions()) {
+        RampArrays& ramp = ramp_arrays();
+        for (int k = 0; k < session_count(); ++k) {
+            ramp.from[k] = -1.0f;
+            moved_target(turn, session_at(k), &ramp.from[k], &ramp.to[k], &ramp.own[k]);
+        }
+        publish(turn);
+        fade_volumes(ramp.from, ramp.to, ramp.own, session_count());
+    }
+    release_settled(turn);
+    give_turn(turn);
 }
 
 }  // namespace
@@ -90,59 +128,45 @@ int duck_sessions(const char* line)
     const int percent = parse_percent(line + kDuckPrefix);
     Utf16Char names[kNamesText];
     read_names(line, names);
+    const float share = duck_level(percent);
     // Levels are read and changed in the shared turn, so that another
     // controller's ramp is never taken for an original.
-    const bool shared = begin_shared_change();
-    if (enumerate_sessions())
-        adopt_sessions_lowered_through_memory();
-    const float share = duck_level(percent);
-
+    SharedTurn turn = take_turn(TurnWait::kPatiently);
+    rebuild_for_change(turn);
     const int count = session_count();
-    // A negative start leaves the entry alone.
-    RampArrays& ramp = ramp_arrays();
     int bajados = 0;
     bool moves = false;
-    for (int k = 0; k < count; ++k) {
-        ramp.from[k] = -1.0f;
-        const SessionEntry& entry = session_at(k);
-        if (!name_list_matches(entry.exe_name, names)) {
-            // Another controller that ended left it to go up.
-            if (shared && shared_target(entry, &ramp.from[k], &ramp.to[k], &ramp.own[k]))
-                moves = true;
-            continue;
-        }
-        // Targets are shares of each session's own level from before its
-        // first duck, so ducks do not compound; beside other controllers,
-        // the least share any of them holds.
-        SavedSession* saved = find_saved(entry.pid, entry.instance);
-        if (!saved)
-            saved = save_session(entry, share);
-        // Nothing that could not be restored is lowered.
-        if (!saved)
-            continue;
-        const float target = hold_shared(*saved, share);
-        set_share(*saved, target);
-        ramp.from[k] = current_share(*saved, entry.volume);
-        ramp.to[k] = target;
-        ramp.own[k] = &saved->own.level;
-        bajados = 1;
-    }
-    if (bajados || moves) {
+    for (int k = 0; k < count; ++k)
+        moves = plan_entry(turn, k, names, share, &bajados) || moves;
+    bool confirmed = true;
+    if (moves) {
         // The keeper and the other controllers learn what is saved before
         // anything is lowered, so a kill during the ramp leaves them able
         // to restore.
         update_keeper();
-        publish_shared_holds();
-        fade_volumes(ramp.from, ramp.to, ramp.own, count);
+        publish(turn);
+        RampArrays& ramp = ramp_arrays();
+        static bool brought[kMaxSaved];
+        for (int i = 0; i < kMaxSaved; ++i)
+            brought[i] = i < saved_count();
+        confirmed = fade_volumes(ramp.from, ramp.to, ramp.own, count) &&
+                    settle_latecomers(turn, false, brought);
     }
-    end_shared_change();
+    give_turn(turn);
+    // Like a restore's, the reply means the platform has every level: a
+    // stalled server is given the restore's patience.
+    if (!confirmed)
+        bring_saved_sessions_patiently(false);
     return bajados;
 }
 
 void restore_command(const char*)
 {
-    // With nothing saved, nothing is rebuilt and nothing waits. What is
-    // still saved afterwards is the next restore's, or the keeper's.
-    if (!nothing_saved())
-        restore_patiently();
+    // With nothing saved, nothing waits: only what an ended controller left
+    // is lifted, when the turn is free. What is still saved afterwards is
+    // the next restore's, or the keeper's.
+    if (nothing_saved())
+        lift_ended_holders();
+    else
+        bring_saved_sessions_patiently(true);
 }

@@ -2,32 +2,36 @@
 
 #include "audio/session_table.h"
 #include "keeper_records.h"
+#include "restore.h"
 #include "saved_volumes.h"
-#include "sharing.h"
+#include "shared_turn.h"
 
 #include <algorithm>
+#include <cstring>
 
 namespace {
 
 // What the running keeper has been told.
 struct Told {
     bool running;
-    unsigned times_rewritten;  // since then, records were only appended
-    int saved;
-    bool holder;  // whose holds they are
+    unsigned times_rewritten;  // since then, no record moved
+    bool holder;    // whose holds they are
+    bool all_due;   // a new keeper: every record is to be told
 };
 Told g_told;
+bool g_in_keeper = false;  // this process is the keeper: it starts none
 
 bool start()
 {
     if (!start_keeper(kKeeperMarker, kKeeperPipeBytes))
         return false;
-    g_told = {true, times_rewritten(), 0, false};
+    g_told = {true, times_rewritten(), false, true};
     return true;
 }
 
-// Appended records are told one by one; any other change (a record dropped,
-// a new share) is told as a clear and every record afresh.
+// New and changed records are told one by one, each replacing the keeper's
+// record of the same session; after a record was dropped, the keeper hears
+// a clear and every record afresh.
 bool tell_changes()
 {
     static char record[kMaxKeeperRecord];
@@ -42,16 +46,18 @@ bool tell_changes()
     if (g_told.times_rewritten != times_rewritten()) {
         if (!send_keeper_record(kClearRecord))
             return false;
-        g_told = {true, times_rewritten(), 0, g_told.holder};
+        g_told.times_rewritten = times_rewritten();
+        g_told.all_due = true;
     }
-    for (; g_told.saved < saved_count(); ++g_told.saved) {
-        // A record too long to send: the keeper misses it. Channels and
-        // key fit in a record, so this does not happen.
-        if (!format_saved_record(saved_at(g_told.saved), record, kMaxKeeperRecord))
+    for (int i = 0; i < saved_count(); ++i) {
+        if (!take_untold(i) && !g_told.all_due)
             continue;
-        if (!send_keeper_record(record))
-            return false;
+        // A record too long to send: the keeper misses it. Channels, ramps
+        // and key fit in a record, so this does not happen.
+        if (format_saved_record(saved_at(i), record, kMaxKeeperRecord) && !send_keeper_record(record))
+            return false;  // this keeper is replaced and the next told all
     }
+    g_told.all_due = false;
     return true;
 }
 
@@ -60,26 +66,20 @@ void apply(const char* record)
     static SavedSession saved;
     uint32_t pid = 0;
     uint64_t started = 0;
-    if (parse_holder_record(record, &pid, &started)) {
+    if (parse_holder_record(record, &pid, &started))
         share_as(pid, started);
-        return;
-    }
-    switch (parse_keeper_record(record, &saved)) {
-    case KeeperRecord::kSave:
+    else if (parse_saved_record(record, &saved))
         keep_record(saved);
-        break;
-    case KeeperRecord::kClear:
+    else if (std::strcmp(record, kClearRecord) == 0)
         forget_saved_volumes();
-        break;
-    case KeeperRecord::kUnknown:
-        break;
-    }
 }
 
 }  // namespace
 
 void update_keeper()
 {
+    if (g_in_keeper)
+        return;
     // A keeper that died (killed by someone) holds nothing any more: it is
     // replaced below and the new one told everything.
     if (g_told.running && !keeper_running()) {
@@ -119,13 +119,16 @@ bool started_as_keeper(int argc, char** argv)
 
 int run_keeper()
 {
+    g_in_keeper = true;
     static char record[kMaxKeeperRecord];
     while (receive_keeper_record(record, kMaxKeeperRecord))
         apply(record);
     // A clean end (quit, end of input, or nothing ever ducked) leaves
     // nothing saved: nothing is touched.
-    if (nothing_saved())
+    if (nothing_saved()) {
+        g_in_keeper = false;
         return 0;
+    }
     join_object_runtime();
     const uint64_t began = monotonic_ms();
     while (!restore_saved_volumes() && monotonic_ms() - began < kKeeperPatienceMs &&
@@ -137,5 +140,6 @@ int run_keeper()
     }
     release_sessions();
     leave_object_runtime();
+    g_in_keeper = false;
     return 0;
 }

@@ -4,87 +4,41 @@
 #include "audio/decimal.h"
 #include "record_reader.h"
 
-#include <cstdio>
 #include <cstring>
 
 const char kClearRecord[] = "clear";
 
-uint32_t bits_of(float value)
-{
-    uint32_t bits;
-    std::memcpy(&bits, &value, sizeof bits);
-    return bits;
-}
-
-float float_of(uint32_t bits)
-{
-    float value;
-    std::memcpy(&value, &bits, sizeof value);
-    return value;
-}
-
 namespace {
 
-// Appends to out at *used; false once it no longer fits.
-bool append(char* out, int capacity, int* used, const char* format, unsigned long long value)
+bool read_level(RecordFields& fields, SessionLevel* level)
 {
-    const int room = capacity - *used;
-    const int wrote = std::snprintf(out + *used, static_cast<size_t>(room), format, value);
-    if (wrote < 0 || wrote >= room)
-        return false;
-    *used += wrote;
-    return true;
-}
-
-// Reads one number and the space after it, or the end of the record.
-bool next_number(const char** text, uint64_t* value, uint64_t largest)
-{
-    const char* end = nullptr;
-    const uint64_t read = read_decimal_digits(*text, &end);
-    if (end == *text || (*end != ' ' && *end != 0) || read > largest)
-        return false;
-    *value = read;
-    *text = *end ? end + 1 : end;
-    return true;
-}
-
-bool next_u32(const char** text, uint32_t* value)
-{
-    uint64_t read = 0;
-    if (!next_number(text, &read, UINT32_MAX))
-        return false;
-    *value = static_cast<uint32_t>(read);
-    return true;
-}
-
-bool parse_save(const char* text, SavedSession* saved)
-{
-    uint32_t volume = 0;
-    uint32_t share = 0;
-    uint32_t muted = 0;
     uint32_t channels = 0;
-    if (!next_u32(&text, &saved->pid) || !next_number(&text, &saved->instance, kDecimalCeiling - 1) ||
-        !next_u32(&text, &volume) || !next_u32(&text, &share) || !next_u32(&text, &muted) ||
-        muted > 1 || !next_u32(&text, &channels) || channels == 0 || channels > kMaxChannels)
+    if (!read_u32(fields, &channels) || channels == 0 || channels > kMaxChannels)
         return false;
-    saved->volume = float_of(volume);
-    saved->share = float_of(share);
-    saved->own.muted = muted != 0;
-    saved->own.level.channels = static_cast<int>(channels);
+    level->channels = static_cast<int>(channels);
     for (uint32_t i = 0; i < channels; ++i) {
         uint64_t position = 0;
-        if (!next_number(&text, &position, 255))
+        if (!read_number(fields, 255, &position))
             return false;
-        saved->own.level.positions[i] = static_cast<uint8_t>(position);
+        level->positions[i] = static_cast<uint8_t>(position);
     }
     for (uint32_t i = 0; i < channels; ++i) {
-        if (!next_u32(&text, &saved->own.level.values[i]))
+        if (!read_u32(fields, &level->values[i]))
             return false;
     }
-    const size_t length = std::strlen(text);
-    if (length >= sizeof saved->own.key)
+    return true;
+}
+
+bool read_ramps(RecordFields& fields, SavedSession* saved)
+{
+    uint32_t count = 0;
+    if (!read_u32(fields, &count) || count > kRampsKept)
         return false;
-    std::memcpy(saved->own.key, text, length + 1);
+    saved->ramp_count = static_cast<int>(count);
+    for (uint32_t i = 0; i < count; ++i) {
+        if (!read_float(fields, &saved->ramps[i].from) || !read_float(fields, &saved->ramps[i].to))
+            return false;
+    }
     return true;
 }
 
@@ -93,55 +47,64 @@ bool parse_save(const char* text, SavedSession* saved)
 bool format_saved_record(const SavedSession& saved, char* out, int capacity)
 {
     const SessionLevel& level = saved.own.level;
-    int used = 0;
-    if (level.channels < 1 || level.channels > kMaxChannels ||
-        !append(out, capacity, &used, "save %llu", saved.pid) ||
-        !append(out, capacity, &used, " %llu", saved.instance) ||
-        !append(out, capacity, &used, " %llu", bits_of(saved.volume)) ||
-        !append(out, capacity, &used, " %llu", bits_of(saved.share)) ||
-        !append(out, capacity, &used, " %llu", saved.own.muted ? 1u : 0u) ||
-        !append(out, capacity, &used, " %llu", static_cast<unsigned>(level.channels)))
+    if (level.channels < 1 || level.channels > kMaxChannels || saved.ramp_count < 0 ||
+        saved.ramp_count > kRampsKept)
         return false;
-    for (int i = 0; i < level.channels; ++i) {
-        if (!append(out, capacity, &used, " %llu", level.positions[i]))
-            return false;
+    RecordBuilder record = start_record(out, capacity, "save");
+    add_number(record, saved.pid);
+    add_number(record, saved.instance);
+    add_float(record, saved.volume);
+    add_float(record, saved.share);
+    add_number(record, saved.own.muted ? 1 : 0);
+    add_number(record, static_cast<uint64_t>(level.channels));
+    for (int i = 0; i < level.channels; ++i)
+        add_number(record, level.positions[i]);
+    for (int i = 0; i < level.channels; ++i)
+        add_number(record, level.values[i]);
+    add_number(record, static_cast<uint64_t>(saved.ramp_count));
+    for (int i = 0; i < saved.ramp_count; ++i) {
+        add_float(record, saved.ramps[i].from);
+        add_float(record, saved.ramps[i].to);
     }
-    for (int i = 0; i < level.channels; ++i) {
-        if (!append(out, capacity, &used, " %llu", level.values[i]))
-            return false;
-    }
-    if (!saved.own.key[0])
-        return true;
-    const int key = static_cast<int>(std::strlen(saved.own.key));
-    if (used + 1 + key >= capacity)
+    if (saved.own.key[0])
+        add_text(record, saved.own.key);
+    return record.fits;
+}
+
+bool parse_saved_record(const char* record, SavedSession* saved)
+{
+    RecordFields fields{record};
+    uint32_t muted = 0;
+    *saved = {};
+    if (!read_word(fields, "save") || !read_u32(fields, &saved->pid) ||
+        !read_number(fields, kDecimalCeiling - 1, &saved->instance) ||
+        !read_float(fields, &saved->volume) || !read_float(fields, &saved->share) ||
+        !read_u32(fields, &muted) || muted > 1 || !read_level(fields, &saved->own.level) ||
+        !read_ramps(fields, saved))
         return false;
-    out[used++] = ' ';
-    std::memcpy(out + used, saved.own.key, static_cast<size_t>(key) + 1);
+    saved->own.muted = muted != 0;
+    saved->held = saved->share;
+    // The key is the rest of the line, spaces and all.
+    const size_t length = std::strlen(fields.at);
+    if (length >= sizeof saved->own.key)
+        return false;
+    std::memcpy(saved->own.key, fields.at, length + 1);
     return true;
 }
 
 bool format_holder_record(uint32_t pid, uint64_t started, char* out, int capacity)
 {
-    int used = 0;
-    return append(out, capacity, &used, "holder %llu", pid) &&
-           append(out, capacity, &used, " %llu", started);
+    RecordBuilder record = start_record(out, capacity, "holder");
+    add_number(record, pid);
+    add_number(record, started);
+    return record.fits;
 }
 
 bool parse_holder_record(const char* record, uint32_t* pid, uint64_t* started)
 {
-    if (std::strncmp(record, "holder ", 7) != 0)
-        return false;
-    const char* text = record + 7;
-    return next_u32(&text, pid) && next_number(&text, started, kDecimalCeiling - 1) && !*text;
-}
-
-KeeperRecord parse_keeper_record(const char* record, SavedSession* saved)
-{
-    if (std::strcmp(record, kClearRecord) == 0)
-        return KeeperRecord::kClear;
-    if (std::strncmp(record, "save ", 5) == 0 && parse_save(record + 5, saved))
-        return KeeperRecord::kSave;
-    return KeeperRecord::kUnknown;
+    RecordFields fields{record};
+    return read_word(fields, "holder") && read_u32(fields, pid) &&
+           read_number(fields, kDecimalCeiling - 1, started) && fields_end(fields);
 }
 
 bool send_keeper_record(const char* record)

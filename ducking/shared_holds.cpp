@@ -1,23 +1,18 @@
 #include "shared_holds.h"
 
 #include "audio/decimal.h"
+#include "record_text.h"
 
-#include <cstdio>
 #include <cstring>
 
 namespace {
 
-constexpr char kFormatLine[] = "appduck-holds 1";
+constexpr char kFormatWord[] = "appduck-holds";
+constexpr uint64_t kFormat = 2;
 
 bool same_holder(const Holder& a, const Holder& b)
 {
     return a.pid == b.pid && a.started == b.started;
-}
-
-void clear_session_holds(HeldSession& held)
-{
-    for (float& share : held.shares)
-        share = -1.0f;
 }
 
 bool held_by_anyone(const HeldSession& held)
@@ -29,68 +24,81 @@ bool held_by_anyone(const HeldSession& held)
     return false;
 }
 
-// Reads `count` numbers separated by single spaces, each at most `largest`,
-// and nothing after them.
-bool read_numbers(const char* text, uint64_t* values, int count, uint64_t largest)
+// Holders are numbered in the text by their order there, not by slot.
+struct TextHolders {
+    int slots[kMaxHolders];
+    int count;
+};
+
+bool parse_holder_line(const char* line, HoldTable& table, TextHolders& order)
 {
-    for (int i = 0; i < count; ++i) {
-        const char* end = nullptr;
-        values[i] = read_decimal_digits(text, &end);
-        if (end == text || values[i] > largest || *end != (i + 1 < count ? ' ' : 0))
-            return false;
-        text = end + (i + 1 < count ? 1 : 0);
-    }
+    Holder holder{};
+    if (!parse_holder_record(line, &holder.pid, &holder.started) || holder.pid == 0 ||
+        order.count == kMaxHolders)
+        return false;
+    const int slot = holder_slot(table, holder);
+    if (slot < 0)
+        return false;
+    order.slots[order.count++] = slot;
     return true;
 }
 
-bool parse_holder(const char* text, HoldTable& table)
+bool parse_hold_line(const char* line, HoldTable& table, const TextHolders& order)
 {
-    uint64_t fields[3];
-    if (!read_numbers(text, fields, 3, kDecimalCeiling - 1) || fields[0] >= kMaxHolders ||
-        fields[1] == 0 || fields[1] > UINT32_MAX)
+    RecordFields fields{line};
+    uint64_t holder = 0;
+    float share = 0.0f;
+    if (table.session_count == 0 || !read_word(fields, "hold") ||
+        !read_number(fields, kMaxHolders - 1, &holder) || !read_float(fields, &share) ||
+        !fields_end(fields) || static_cast<int>(holder) >= order.count ||
+        !(share >= 0.0f && share <= 1.0f))
         return false;
-    table.holders[fields[0]] = {static_cast<uint32_t>(fields[1]), fields[2]};
+    HeldSession& held = table.sessions[table.session_count - 1];
+    hold_at(held, order.slots[holder], share);
     return true;
 }
 
-bool parse_hold(const char* text, HoldTable& table)
+bool parse_save_line(const char* line, HoldTable& table)
 {
-    uint64_t fields[2];
-    if (table.session_count == 0 || !read_numbers(text, fields, 2, UINT32_MAX) ||
-        fields[0] >= kMaxHolders || table.holders[fields[0]].pid == 0)
+    static SavedSession original;
+    if (!parse_saved_record(line, &original) || find_held(table, original.pid, original.instance))
         return false;
-    const float share = float_of(static_cast<uint32_t>(fields[1]));
-    if (!(share >= 0.0f && share <= 1.0f))
-        return false;
-    table.sessions[table.session_count - 1].shares[fields[0]] = share;
-    return true;
+    return add_held(table, original) != nullptr;
 }
 
-bool parse_line(const char* line, HoldTable& table)
+bool parse_line(const char* line, HoldTable& table, TextHolders& order)
 {
-    if (std::strncmp(line, "holder ", 7) == 0)
-        return parse_holder(line + 7, table);
-    if (std::strncmp(line, "hold ", 5) == 0)
-        return parse_hold(line + 5, table);
-    SavedSession original = {};
-    if (table.session_count == kMaxSaved ||
-        parse_keeper_record(line, &original) != KeeperRecord::kSave ||
-        find_held(table, original.pid, original.instance))
-        return false;
-    HeldSession& held = table.sessions[table.session_count++];
-    held.original = original;
-    clear_session_holds(held);
-    return true;
+    RecordFields fields{line};
+    if (read_word(fields, "holder"))
+        return parse_holder_line(line, table, order);
+    fields = {line};
+    if (read_word(fields, "hold"))
+        return parse_hold_line(line, table, order);
+    return parse_save_line(line, table);
 }
 
-// Appends to out at *used; false once it no longer fits.
-bool append(char* out, int capacity, int* used, const char* text)
+// The format line: ours, a newer one, or none at all.
+TableText read_format(const char* line)
 {
-    const int length = static_cast<int>(std::strlen(text));
-    if (length + 1 > capacity - *used)
+    RecordFields fields{line};
+    uint64_t format = 0;
+    if (!read_word(fields, kFormatWord) || !read_number(fields, kDecimalCeiling - 1, &format))
+        return TableText::kDamaged;
+    if (format == kFormat && fields_end(fields))
+        return TableText::kOurs;
+    return format > kFormat ? TableText::kNewer : TableText::kDamaged;
+}
+
+// Appends a line to out at *used; false once it no longer fits.
+bool append_line(char* out, int capacity, int* used, const char* line)
+{
+    const int length = static_cast<int>(std::strlen(line));
+    if (length + 2 > capacity - *used)
         return false;
-    std::memcpy(out + *used, text, static_cast<size_t>(length) + 1);
-    *used += length;
+    std::memcpy(out + *used, line, static_cast<size_t>(length));
+    out[*used + length] = '\n';
+    out[*used + length + 1] = 0;
+    *used += length + 1;
     return true;
 }
 
@@ -105,16 +113,25 @@ void clear_holds(HoldTable& table)
 
 int holder_slot(HoldTable& table, const Holder& holder)
 {
-    int free = -1;
+    const int known = find_holder(table, holder);
+    if (known >= 0)
+        return known;
+    for (int slot = 0; slot < kMaxHolders; ++slot) {
+        if (table.holders[slot].pid == 0) {
+            table.holders[slot] = holder;
+            return slot;
+        }
+    }
+    return -1;
+}
+
+int find_holder(const HoldTable& table, const Holder& holder)
+{
     for (int slot = 0; slot < kMaxHolders; ++slot) {
         if (same_holder(table.holders[slot], holder))
             return slot;
-        if (free < 0 && table.holders[slot].pid == 0)
-            free = slot;
     }
-    if (free >= 0)
-        table.holders[free] = holder;
-    return free;
+    return -1;
 }
 
 HeldSession* find_held(HoldTable& table, uint32_t pid, uint64_t instance)
@@ -127,18 +144,31 @@ HeldSession* find_held(HoldTable& table, uint32_t pid, uint64_t instance)
     return nullptr;
 }
 
+HeldSession* add_held(HoldTable& table, const SavedSession& original)
+{
+    if (table.session_count == kMaxSaved)
+        return nullptr;
+    HeldSession& held = table.sessions[table.session_count++];
+    held.original = original;
+    for (float& share : held.shares)
+        share = -1.0f;
+    held.original.share = 1.0f;
+    return &held;
+}
+
+void hold_at(HeldSession& held, int slot, float share)
+{
+    held.shares[slot] = share;
+    held.original.share = least_share(held);
+}
+
 HeldSession* hold_session(HoldTable& table, int slot, const SavedSession& read_now, float share)
 {
     HeldSession* held = find_held(table, read_now.pid, read_now.instance);
-    if (!held) {
-        if (table.session_count == kMaxSaved)
-            return nullptr;
-        held = &table.sessions[table.session_count++];
-        held->original = read_now;
-        clear_session_holds(*held);
-    }
-    held->shares[slot] = share;
-    held->original.share = least_share(*held);
+    if (!held)
+        held = add_held(table, read_now);
+    if (held)
+        hold_at(*held, slot, share);
     return held;
 }
 
@@ -155,11 +185,8 @@ float least_share(const HeldSession& held)
 void release_holder(HoldTable& table, int slot)
 {
     table.holders[slot] = {};
-    for (int i = 0; i < table.session_count; ++i) {
-        HeldSession& held = table.sessions[i];
-        held.shares[slot] = -1.0f;
-        held.original.share = least_share(held);
-    }
+    for (int i = 0; i < table.session_count; ++i)
+        hold_at(table.sessions[i], slot, -1.0f);
 }
 
 void drop_unheld(HoldTable& table)
@@ -176,58 +203,68 @@ bool format_hold_table(const HoldTable& table, char* out, int capacity)
 {
     int used = 0;
     char line[kMaxKeeperRecord + 1];
-    if (!append(out, capacity, &used, kFormatLine) || !append(out, capacity, &used, "\n"))
+    RecordBuilder format = start_record(line, sizeof line, kFormatWord);
+    add_number(format, kFormat);
+    if (capacity < 1 || !append_line(out, capacity, &used, line))
         return false;
+    // Holders are numbered by their order here.
+    int number[kMaxHolders];
+    int holders = 0;
     for (int slot = 0; slot < kMaxHolders; ++slot) {
         const Holder& holder = table.holders[slot];
-        if (holder.pid == 0)
-            continue;
-        std::snprintf(line, sizeof line, "holder %d %lu %llu\n", slot,
-                      static_cast<unsigned long>(holder.pid),
-                      static_cast<unsigned long long>(holder.started));
-        if (!append(out, capacity, &used, line))
+        number[slot] = holder.pid ? holders++ : -1;
+        if (holder.pid && (!format_holder_record(holder.pid, holder.started, line, sizeof line) ||
+                           !append_line(out, capacity, &used, line)))
             return false;
     }
     for (int i = 0; i < table.session_count; ++i) {
         const HeldSession& held = table.sessions[i];
-        if (!format_saved_record(held.original, line, static_cast<int>(sizeof line) - 1))
-            return false;
-        std::strcat(line, "\n");
-        if (!append(out, capacity, &used, line))
+        if (!format_saved_record(held.original, line, sizeof line) ||
+            !append_line(out, capacity, &used, line))
             return false;
         for (int slot = 0; slot < kMaxHolders; ++slot) {
-            if (held.shares[slot] < 0.0f)
+            if (held.shares[slot] < 0.0f || number[slot] < 0)
                 continue;
-            std::snprintf(line, sizeof line, "hold %d %lu\n", slot,
-                          static_cast<unsigned long>(bits_of(held.shares[slot])));
-            if (!append(out, capacity, &used, line))
+            RecordBuilder hold = start_record(line, sizeof line, "hold");
+            add_number(hold, static_cast<uint64_t>(number[slot]));
+            add_float(hold, held.shares[slot]);
+            if (!append_line(out, capacity, &used, line))
                 return false;
         }
     }
     return true;
 }
 
-bool parse_hold_table(const char* text, HoldTable& table)
+TableText parse_hold_table(const char* text, HoldTable& table)
 {
     clear_holds(table);
-    const size_t format = std::strlen(kFormatLine);
-    if (std::strncmp(text, kFormatLine, format) != 0 || text[format] != '\n')
-        return false;
-    text += format + 1;
+    if (!*text)
+        return TableText::kOurs;
     char line[kMaxKeeperRecord + 1];
-    while (*text) {
+    TextHolders order{};
+    TableText kind = TableText::kDamaged;
+    for (bool first = true; *text; first = false) {
         const char* end = std::strchr(text, '\n');
         if (!end || end - text >= static_cast<long>(sizeof line)) {
+            if (kind == TableText::kNewer)
+                return kind;  // read as far as it goes
             clear_holds(table);
-            return false;
+            return TableText::kDamaged;
         }
         std::memcpy(line, text, static_cast<size_t>(end - text));
         line[end - text] = 0;
-        if (!parse_line(line, table)) {
-            clear_holds(table);
-            return false;
-        }
         text = end + 1;
+        if (first) {
+            kind = read_format(line);
+            if (kind == TableText::kDamaged)
+                return kind;
+            continue;
+        }
+        // A newer program's lines that this one does not know are passed over.
+        if (!parse_line(line, table, order) && kind == TableText::kOurs) {
+            clear_holds(table);
+            return TableText::kDamaged;
+        }
     }
-    return true;
+    return kind;
 }

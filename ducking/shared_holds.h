@@ -1,25 +1,29 @@
 // What the controllers of one sound server hold together, so that their
 // ducks neither compound nor undo each other: each held session's original
-// level, read once by the first hold on it, and each controller's share of
-// that original. A session sits at its original times the least share held.
+// level, read once by the first hold on it, the ramps written to it, and
+// each controller's share of that original. A session sits at its original
+// times the least share held.
 //
-// The table travels as text, one line each:
+// The table travels as text, one record a line, in the grammar of the
+// keeper's records (keeper_records.h):
 //
-//   appduck-holds 1                  the format, first
-//   holder SLOT PID STARTED          a controller, and when it started (a
-//                                    reused process id is not taken for it)
-//   save ...                         a held session's original, as the
-//                                    keeper's record carries it
-//   hold SLOT SHARE                  the holder in SLOT holds the session of
-//                                    the save before it at SHARE (the
-//                                    float's bits)
+//   appduck-holds 2                  the format, first
+//   holder PID STARTED               a controller, and when it started (a
+//                                    reused process id is not taken for
+//                                    it); the first is holder 0
+//   save ...                         a held session's original, with the
+//                                    ramps written to it
+//   hold HOLDER SHARE                the holder holds the session of the
+//                                    save before it at SHARE
 #pragma once
 
+#include "audio/audio_platform.h"
 #include "keeper_records.h"
 
 #include <cstdint>
 
-constexpr int kMaxHolders = 16;
+// Controllers at once; more wait for a place (shared_turn.h).
+constexpr int kMaxHolders = 64;
 
 struct Holder {
     uint32_t pid;  // 0: a free slot
@@ -27,7 +31,7 @@ struct Holder {
 };
 
 struct HeldSession {
-    SavedSession original;      // its level before the first hold; share unused
+    SavedSession original;      // its level before the first hold; share: the least held
     float shares[kMaxHolders];  // each holder's; negative: no hold
 };
 
@@ -40,11 +44,17 @@ struct HoldTable {
 void clear_holds(HoldTable& table);
 // A controller's slot, taken when it is new; -1 when every slot is taken.
 int holder_slot(HoldTable& table, const Holder& holder);
+// Its slot, -1 when it has none.
+int find_holder(const HoldTable& table, const Holder& holder);
 HeldSession* find_held(HoldTable& table, uint32_t pid, uint64_t instance);
-// The holder's hold on a session at `share`, replacing its last one. The
-// first hold on a session keeps `read_now` as the original; a later one
-// keeps the original already there, never a ducked level. Null when the
-// table is full.
+// A session held from now on, with `original`'s level and ramps and no
+// holds yet; null when the table is full.
+HeldSession* add_held(HoldTable& table, const SavedSession& original);
+// The holder's hold on a session at `share`, replacing its last one.
+void hold_at(HeldSession& held, int slot, float share);
+// The same, for the session of `read_now`: the first hold on a session
+// keeps `read_now` as the original; a later one keeps the original already
+// there, never a ducked level. Null when the table is full.
 HeldSession* hold_session(HoldTable& table, int slot, const SavedSession& read_now, float share);
 // The least share held on a session; 1 when none is.
 float least_share(const HeldSession& held);
@@ -54,10 +64,15 @@ void release_holder(HoldTable& table, int slot);
 // Drops the sessions nobody holds any more.
 void drop_unheld(HoldTable& table);
 
-// Room for the text of a full table.
-constexpr int kHoldTableText = 32 + kMaxHolders * 64 + kMaxSaved * (kMaxKeeperRecord + 1 + kMaxHolders * 32);
-// False when the text does not fit.
+// The text of a table, as the platform keeps it.
+constexpr int kHoldTableText = kSharedTableBytes;
+// False when the text does not fit: the table is full.
 bool format_hold_table(const HoldTable& table, char* out, int capacity);
-// False, with the table cleared, for text of another format or any line
-// that does not parse whole: a table half read would lose originals.
-bool parse_hold_table(const char* text, HoldTable& table);
+
+enum class TableText {
+    kOurs,     // read whole
+    kNewer,    // a newer program's: its saves and holds as far as they read, never written
+    kDamaged,  // not a table at all, or a line that does not parse: cleared
+};
+// An empty text is an empty table of ours.
+TableText parse_hold_table(const char* text, HoldTable& table);

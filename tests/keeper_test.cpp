@@ -15,8 +15,10 @@
 
 namespace {
 
-// The record of a simulated session (instance: its id + 1) and a line feed.
-std::string save_record(uint32_t pid, uint64_t instance, float volume, float share)
+// The record of a simulated session (instance: its id + 1), with the ramps
+// written to it, and a line feed.
+std::string save_record(uint32_t pid, uint64_t instance, float volume, float share,
+                        std::initializer_list<Ramp> ramps)
 {
     SavedSession saved{};
     saved.pid = pid;
@@ -24,15 +26,26 @@ std::string save_record(uint32_t pid, uint64_t instance, float volume, float sha
     saved.volume = volume;
     saved.share = share;
     saved.own.level = sim_level(volume);
+    for (const Ramp& ramp : ramps)
+        saved.ramps[saved.ramp_count++] = ramp;
     char record[kMaxKeeperRecord];
     EXPECT_TRUE(format_saved_record(saved, record, kMaxKeeperRecord));
     return std::string(record) + "\n";
 }
 
-std::string player_at(float share) { return save_record(10, 1, 0.8f, share); }
+std::string player_at(float share, std::initializer_list<Ramp> ramps)
+{
+    return save_record(10, 1, 0.8f, share, ramps);
+}
+std::string chat_at(float share, std::initializer_list<Ramp> ramps)
+{
+    return save_record(20, 2, 0.5f, share, ramps);
+}
 // A keeper's start and the first thing it is told: whose holds it keeps.
 const std::string kStarted = "start\nholder " + std::to_string(kSimDefaultOwnPid) + " 0\n";
-std::string chat_at(float share) { return save_record(20, 2, 0.5f, share); }
+// The share a session ducked to 20 is found at, as the platform gives it.
+const float kFrom20 = 0.8f * 0.2f / 0.8f;
+constexpr Ramp kTo20 = {1.0f, 0.2f};
 
 class Keeper : public PlayerWorld {
 protected:
@@ -50,10 +63,13 @@ protected:
 TEST_F(Keeper, StartsWithTheFirstSavedVolumeAndHearsOfEveryChange)
 {
     run_loop("list\nduck 20 nobody\nduck 20 player\nduck 50 player;chat\nrestore\nquit\n");
-    // Nothing before the first save; a new share is told as everything afresh.
+    // Nothing before the first save; a changed record is told again, with
+    // every ramp before it begins; a record dropped clears them all.
     EXPECT_EQ(std::string(sim_keeper_transcript()),
-              kStarted + player_at(0.2f) + "clear\n" + player_at(0.5f) + chat_at(0.5f) +
-                  "clear\nrelease\n");
+              kStarted + player_at(0.2f, {kTo20}) + player_at(0.5f, {kTo20, {kFrom20, 0.5f}}) +
+                  chat_at(0.5f, {{1.0f, 0.5f}}) +
+                  player_at(0.5f, {kTo20, {kFrom20, 0.5f}, {0.5f, 1.0f}}) +
+                  chat_at(0.5f, {{1.0f, 0.5f}, {0.5f, 1.0f}}) + "clear\nrelease\n");
 }
 
 TEST_F(Keeper, IsToldBeforeTheRampThatLowersAndClearedOnlyAfterTheRestoreRamp)
@@ -73,7 +89,8 @@ TEST_F(Keeper, EndOfInputWithNothingSavedLetsItGoHoldingNothing)
     const LoopRun run = run_loop("duck 20 player\n");
     EXPECT_EQ(run.output, "{\"ok\":true,\"bajados\":1}\n{\"ok\":true}\n");
     EXPECT_EQ(std::string(sim_keeper_transcript()),
-              kStarted + player_at(0.2f) + "clear\nrelease\n");
+              kStarted + player_at(0.2f, {kTo20}) + player_at(0.2f, {kTo20, {kFrom20, 1.0f}}) +
+                  "clear\nrelease\n");
 }
 
 TEST_F(Keeper, ThatCannotBeStartedChangesNothingForTheController)
@@ -92,8 +109,9 @@ TEST_F(Keeper, ThatMissedARecordIsReplacedAndToldEverythingOnce)
     sim_fail(SimOp::kTellKeeper, 2);  // the second record is not delivered
     run_loop("duck 20 player;chat\n");
     EXPECT_EQ(std::string(sim_keeper_transcript()),
-              kStarted + player_at(0.2f) + "stop\n" + kStarted + player_at(0.2f) + chat_at(0.2f) +
-                  "clear\nrelease\n");
+              kStarted + player_at(0.2f, {kTo20}) + "stop\n" + kStarted + player_at(0.2f, {kTo20}) +
+                  chat_at(0.2f, {kTo20}) + player_at(0.2f, {kTo20, {kFrom20, 1.0f}}) +
+                  chat_at(0.2f, {kTo20, {0.2f, 1.0f}}) + "clear\nrelease\n");
 }
 
 TEST_F(Keeper, ThatCannotBeToldAnythingIsStoppedAndTheDuckStillWorks)
@@ -112,8 +130,10 @@ TEST_F(Keeper, ThatDiedOrCouldNotStartIsReplacedBeforeTheNextChange)
     // of the keeper's life finds that it is gone.
     sim_before_enumeration(2, [] { sim_kill_keeper(); });
     run_loop("duck 20 player\nduck 50 player\n");
+    const std::string at50 = player_at(0.5f, {kTo20, {kFrom20, 0.5f}});
+    const std::string restored = player_at(0.5f, {kTo20, {kFrom20, 0.5f}, {0.5f, 1.0f}});
     EXPECT_EQ(std::string(sim_keeper_transcript()),
-              kStarted + player_at(0.2f) + "killed\nstop\n" + kStarted + player_at(0.5f) +
+              kStarted + player_at(0.2f, {kTo20}) + "killed\nstop\n" + kStarted + at50 + restored +
                   "clear\nrelease\n");
 
     sim_reset();
@@ -123,14 +143,14 @@ TEST_F(Keeper, ThatDiedOrCouldNotStartIsReplacedBeforeTheNextChange)
     sim_fail(SimOp::kStartKeeper);
     sim_before_enumeration(2, [] { sim_heal(SimOp::kStartKeeper); });
     run_loop("duck 20 player\nduck 50 player\n");
-    EXPECT_EQ(std::string(sim_keeper_transcript()), kStarted + player_at(0.5f) + "clear\nrelease\n");
+    EXPECT_EQ(std::string(sim_keeper_transcript()), kStarted + at50 + restored + "clear\nrelease\n");
 }
 
 // -- the keeper itself -----------------------------------------------------
 
 TEST_F(Keeper, HoldingNothingWhenItsPipeEndsTouchesNothing)
 {
-    const std::string records = player_at(0.2f) + "clear\n";
+    const std::string records = player_at(0.2f, {kTo20}) + "clear\n";
     sim_feed_keeper(records.c_str());
     EXPECT_EQ(run_keeper(), 0);
     EXPECT_EQ(sim_runtime_joins(), 0) << "no audio connection at all";
@@ -143,8 +163,8 @@ TEST_F(Keeper, RestoresWhatItHoldsAsARestoreWould)
     sim_set_session_volume(player, 0.16f);
     sim_set_session_volume(chat, 0.1f);
     // A later save of the same session replaces the first.
-    const std::string records = save_record(10, 1, 0.3f, 0.2f) + "not a record\nsave 20\n" +
-                                player_at(0.5f);
+    const std::string records = save_record(10, 1, 0.3f, 0.2f, {}) + "not a record\nsave 20\n" +
+                                player_at(0.5f, {});
     sim_feed_keeper(records.c_str());
     EXPECT_EQ(run_keeper(), 0);
     EXPECT_EQ(volume_sets_of(player), "0.22 0.29 0.35 0.42 0.48 0.54 0.61 0.67 0.74 0.80");
@@ -159,7 +179,7 @@ TEST_F(Keeper, KeepsTryingWhileThePlatformCannotBeReached)
     sim_set_session_volume(player, 0.16f);
     sim_fail(SimOp::kCreateEnumerator);
     sim_before_enumeration(4, [] { sim_heal(SimOp::kCreateEnumerator); });
-    const std::string records = player_at(0.2f);
+    const std::string records = player_at(0.2f, {kTo20});
     sim_feed_keeper(records.c_str());
     run_keeper();
     EXPECT_EQ(sim_enumerators_created(), 4);
@@ -172,7 +192,7 @@ TEST_F(Keeper, KeepsTryingWhileThePlatformCannotBeReached)
 TEST_F(Keeper, GivesUpAfterTenMinutes)
 {
     sim_fail(SimOp::kActiveEndpoints);
-    const std::string records = player_at(0.2f);
+    const std::string records = player_at(0.2f, {kTo20});
     sim_feed_keeper(records.c_str());
     run_keeper();
     const uint64_t ramp = kFadeMs;
@@ -236,7 +256,7 @@ TEST(KeeperRecords, CarrySessionsExactly)
     for (const char* key : {"sink-input-by-application-name:My Player 2", ""}) {
         std::strcpy(sent.own.key, key);
         ASSERT_TRUE(format_saved_record(sent, record, kMaxKeeperRecord));
-        ASSERT_EQ(parse_keeper_record(record, &got), KeeperRecord::kSave) << record;
+        ASSERT_TRUE(parse_saved_record(record, &got)) << record;
         EXPECT_EQ(got.pid, sent.pid);
         EXPECT_EQ(got.instance, sent.instance);
         EXPECT_EQ(got.volume, sent.volume) << "bit for bit";
@@ -255,7 +275,7 @@ TEST(KeeperRecords, AnythingMalformedIsUnknown)
                                "save 1 2 3 4 2 1 0 5", "save 1 2 3 4 0 33 0 5",
                                "save 1 2 3 4 0 1 256 5", "save 1 2 3 4 0 0 k",
                                "save 1 2 3 4 0 2 0 1 5"})
-        EXPECT_EQ(parse_keeper_record(record, &saved), KeeperRecord::kUnknown) << record;
+        EXPECT_FALSE(parse_saved_record(record, &saved)) << record;
 }
 
 // What a pipe delivers, a few bytes at a time.

@@ -128,19 +128,21 @@ TEST_F(Restore, KeepsWhatAFullTableMayHaveMissedUntilItIsSeenGone)
 {
     // The player's stream ends while 257 others overflow the table: it may be
     // beyond it, so nothing is written or dropped until a rebuild sees all.
+    // (The duck's own second rebuild, after its ramp, looks for streams that
+    // started from the player's memory meanwhile.)
     sim_set_session_memory(player, "by-name:player");
     static int crowd[kMaxSessions + 1];
-    sim_before_enumeration(2, [] {
+    sim_before_enumeration(3, [] {
         sim_end_session(0);
         for (int& session : crowd)
             session = sim_add_session(0, 30, 0.5f);
     });
-    sim_before_enumeration(3, [] {
+    sim_before_enumeration(4, [] {
         for (int session : crowd)
             sim_end_session(session);
     });
     run_loop("duck 20 player\nrestore\n");
-    EXPECT_EQ(sim_enumerators_created(), 3);
+    EXPECT_EQ(sim_enumerators_created(), 4);
     EXPECT_EQ(std::string(sim_memory_writes()), "by-name:player=0.80 ");
 }
 
@@ -154,6 +156,59 @@ TEST_F(Restore, ThatCannotReachThePlatformWritesNoMemory)
     run_loop("duck 20 player\nrestore\n");
     EXPECT_EQ(std::string(sim_memory_writes()), "");
     EXPECT_FALSE(nothing_saved());
+}
+
+// A player's next track starts from the memory in the middle of a ramp,
+// the old track then ends: at whichever step, the track comes back to the
+// player's own level, and so does the memory its next track starts from.
+class TrackChange : public PlayerWorld, public ::testing::WithParamInterface<int> {};
+
+int g_track = -1;
+
+TEST_P(TrackChange, DuringTheDuckOrTheRestoreComesBackToItsOwnLevel)
+{
+    sim_set_session_memory(player, "by-name:player");
+    sim_after_volume_set(GetParam(), [] {
+        g_track = sim_add_session_from_memory(0, 10, "by-name:player", 0.0f);
+        sim_end_session(0);
+    });
+    // A track that started during the duck is ducked with the rest.
+    const LoopRun run = run_loop("duck 20 player\nlist\nrestore\n");
+    EXPECT_EQ(run.output, std::string(kDucked) +
+                              "[{\"exe\":\"player.exe\",\"name\":\"player\",\"vol\":16}]\n" + kOk + kOk);
+    EXPECT_FLOAT_EQ(sim_session_volume(g_track), 0.8f);
+    EXPECT_FLOAT_EQ(sim_session_volume(sim_add_session_from_memory(0, 10, "by-name:player", 0.0f)),
+                    0.8f);
+}
+
+// Early, mid and late in the duck's ramp, and in the restore's.
+INSTANTIATE_TEST_SUITE_P(AtASet, TrackChange, ::testing::Values(1, 5, 9, 11, 15, 19));
+
+TEST_F(Restore, AProgramRestartedWhileDuckedOnWindowsComesBackToItsOwnLevel)
+{
+    // Windows keeps a program's session volume across its restarts, and no
+    // memory can be written apart from a session.
+    sim_set_memory_unwritable();
+    sim_set_session_memory(player, "session-identifier:player");
+    sim_before_enumeration(2, [] {
+        sim_end_process(10);
+        sim_add_process(11, "player.exe");
+        g_track = sim_add_session_from_memory(0, 11, "session-identifier:player", 0.0f);
+    });
+    run_loop("duck 20 player\nrestore\n");
+    EXPECT_FLOAT_EQ(sim_session_volume(g_track), 0.8f) << "restarted while ducked";
+
+    // Restarted once the restore had found it gone: the next rebuild, even a
+    // list's, sets it back.
+    sim_before_enumeration(5, [] {
+        sim_end_process(11);
+        sim_add_process(12, "player.exe");
+        g_track = sim_add_session_from_memory(0, 12, "session-identifier:player", 0.0f);
+    });
+    const LoopRun run = run_loop("duck 20 player\nrestore\nlist\n");
+    EXPECT_EQ(run.output, std::string(kDucked) + kOk +
+                              "[{\"exe\":\"player.exe\",\"name\":\"player\",\"vol\":80}]\n" + kOk);
+    EXPECT_FLOAT_EQ(sim_session_volume(g_track), 0.8f);
 }
 
 }  // namespace

@@ -106,7 +106,7 @@ TEST(SharedHolds, TheTableTravelsAsTextExactlyAndABadTextIsNoTable)
     ASSERT_TRUE(format_hold_table(g_table, g_text, sizeof g_text));
 
     static HoldTable read;
-    ASSERT_TRUE(parse_hold_table(g_text, read)) << g_text;
+    ASSERT_EQ(parse_hold_table(g_text, read), TableText::kOurs) << g_text;
     ASSERT_EQ(read.session_count, 2);
     for (int slot = 0; slot < kMaxHolders; ++slot) {
         EXPECT_EQ(read.holders[slot].pid, g_table.holders[slot].pid);
@@ -122,16 +122,35 @@ TEST(SharedHolds, TheTableTravelsAsTextExactlyAndABadTextIsNoTable)
         EXPECT_EQ(std::memcmp(got.shares, want.shares, sizeof got.shares), 0);
     }
 
-    const char* bad[] = {
-        "appduck-holds 2\n",                                    // another format
-        "appduck-holds 1\nhold 0 1056964608\n",                 // a hold before any session
-        "appduck-holds 1\nsave 42 7 1065353216 1065353216 0 1 0 65536\nhold 3 1056964608\n",
-        "appduck-holds 1\nholder 0 5 1\nsave 42 7 1065353216 1065353216 0 1 0 65536",
+    // Holders are numbered by their order in the text: a freed slot leaves
+    // no gap, and the holds follow their holders.
+    release_holder(g_table, a);
+    drop_unheld(g_table);
+    ASSERT_TRUE(format_hold_table(g_table, g_text, sizeof g_text));
+    ASSERT_EQ(parse_hold_table(g_text, read), TableText::kOurs) << g_text;
+    const int b_read = find_holder(read, controller(2));
+    ASSERT_GE(b_read, 0);
+    EXPECT_EQ(find_holder(read, controller(1)), -1);
+    EXPECT_FLOAT_EQ(find_held(read, 42, 7)->shares[b_read], 0.2f);
+
+    const char* damaged[] = {
+        "appduck-holds 1\n",                                    // an older format
+        "appduck-holds 2\nhold 0 1056964608\n",                 // a hold before any session
+        "appduck-holds 2\nsave 42 7 1065353216 1065353216 0 1 0 65536 0\nhold 3 1056964608\n",
+        "appduck-holds 2\nholder 5 1\nsave 42 7 1065353216 1065353216 0 1 0 65536 0",
+        "garbage",
     };
-    for (const char* text : bad) {
-        EXPECT_FALSE(parse_hold_table(text, read)) << text;
+    for (const char* text : damaged) {
+        EXPECT_EQ(parse_hold_table(text, read), TableText::kDamaged) << text;
         EXPECT_EQ(read.session_count, 0);
     }
+    // A newer program's table: what reads is used, the rest passed over.
+    EXPECT_EQ(parse_hold_table("appduck-holds 3\nholder 5 1\nsomething new\n"
+                               "save 42 7 1065353216 1065353216 0 1 0 65536 0\nhold 0 1056964608\n",
+                               read),
+              TableText::kNewer);
+    ASSERT_EQ(read.session_count, 1);
+    EXPECT_FLOAT_EQ(least_share(read.sessions[0]), 0.5f);
 }
 
 }  // namespace

@@ -1,12 +1,14 @@
 // Two controllers of one sound server: this one, and another (B) whose
 // holds are in the shared table. The deepest duck wins, each restore lifts
 // only its own, the original is the one read first, and a controller that
-// ended counts as its restore.
+// ended counts as its restore. No path takes a level B wrote for an
+// original: not a turn B keeps, a table that cannot be written or has no
+// room, nor a session that started from B's ducked memory.
 #include "audio/volume_fader.h"
 #include "ducking/keeper.h"
 #include "ducking/keeper_records.h"
 #include "ducking/shared_holds.h"
-#include "ducking/sharing.h"
+#include "ducking/shared_turn.h"
 #include "support/loop_driver.h"
 #include "support/player_world.h"
 
@@ -26,35 +28,50 @@ protected:
     void SetUp() override
     {
         PlayerWorld::SetUp();
+        sim_set_session_memory(player, "by-name:player");
         sim_add_process(kOther, "dictation.exe");
-        uint64_t started = 0;
-        process_start_time(kOther, &started);
         clear_holds(g_table);
-        other = holder_slot(g_table, {kOther, started});
+        other = holder_slot(g_table, holder_of(kOther));
     }
 
-    // B holds the player, first at its own 0.8, at `share`.
-    void other_holds_player(float share)
+    static Holder holder_of(uint32_t pid)
+    {
+        uint64_t started = 0;
+        process_start_time(pid, &started);
+        return {pid, started};
+    }
+
+    // B holds the session, first at its own 0.8, at `share`, as a ramp of
+    // B's from 1 left it.
+    void other_holds(int session, float share)
     {
         SavedSession original{};
         original.pid = 10;
-        original.instance = static_cast<uint64_t>(player) + 1;
+        original.instance = static_cast<uint64_t>(session) + 1;
         original.volume = 0.8f;
         original.own.level = sim_level(0.8f);
+        std::snprintf(original.own.key, sizeof original.own.key, "by-name:player");
+        original.ramps[0] = {1.0f, share};
+        original.ramp_count = 1;
         hold_session(g_table, other, original, share);
-        ASSERT_TRUE(format_hold_table(g_table, g_text, kHoldTableText));
-        sim_set_shared_table(g_text);
-        sim_set_session_volume(player, 0.8f * share);
+        write_table();
+        sim_set_session_volume(session, 0.8f * share);
     }
 
-    // Who holds the player in the shared table now, at what share.
-    std::string player_holds()
+    void write_table()
+    {
+        ASSERT_TRUE(format_hold_table(g_table, g_text, kHoldTableText));
+        sim_set_shared_table(g_text);
+    }
+
+    // Who holds the session in the shared table now, at what share.
+    std::string holds_on(int session)
     {
         static HoldTable now;
         std::string holds;
-        if (!parse_hold_table(sim_shared_table(), now))
+        if (parse_hold_table(sim_shared_table(), now) != TableText::kOurs)
             return "unreadable";
-        const HeldSession* held = find_held(now, 10, static_cast<uint64_t>(player) + 1);
+        const HeldSession* held = find_held(now, 10, static_cast<uint64_t>(session) + 1);
         for (int slot = 0; held && slot < kMaxHolders; ++slot) {
             if (held->shares[slot] >= 0.0f)
                 holds += std::to_string(now.holders[slot].pid) + "@" +
@@ -68,6 +85,7 @@ protected:
 
 const std::string kDucked = "{\"ok\":true,\"bajados\":1}\n";
 const std::string kOk = "{\"ok\":true}\n";
+const std::string kThisHolder = "holder " + std::to_string(kSimDefaultOwnPid) + " ";
 
 std::string player_listed(int volume)
 {
@@ -77,19 +95,25 @@ std::string player_listed(int volume)
 TEST_F(Sharing, TheDeepestDuckWinsAndARestoreLiftsOnlyItsOwn)
 {
     // B at 20, this one at 50 and then at 10: the player follows the least.
-    other_holds_player(0.2f);
+    other_holds(player, 0.2f);
     EXPECT_EQ(run_loop("duck 50 player\nlist\nduck 10 player\nlist\nrestore\nlist\n").output,
               kDucked + player_listed(16) + kDucked + player_listed(8) + kOk + player_listed(16) +
                   kOk);
     EXPECT_FLOAT_EQ(sim_session_volume(player), 0.16f) << "B still holds it at 20";
-    EXPECT_EQ(player_holds(), std::to_string(kOther) + "@20 ");
+    EXPECT_EQ(holds_on(player), std::to_string(kOther) + "@20 ");
+    EXPECT_EQ(std::string(sim_shared_table()).find(kThisHolder), std::string::npos)
+        << "a full restore leaves no place of its own:\n" << sim_shared_table();
 
     // B at 50, this one at 20: restored to B's 50, never to a ducked level
-    // taken for an original.
-    other_holds_player(0.5f);
-    run_loop("duck 20 player\n");
+    // taken for an original; a restore of this one's part only.
+    clear_holds(g_table);
+    other = holder_slot(g_table, holder_of(kOther));
+    other_holds(player, 0.5f);
+    const int chat = add_app(endpoint, 20, "chat.exe", 0.5f);
+    run_loop("duck 20 player;chat\n");
     EXPECT_FLOAT_EQ(sim_session_volume(player), 0.4f);
-    EXPECT_EQ(player_holds(), std::to_string(kOther) + "@50 ");
+    EXPECT_FLOAT_EQ(sim_session_volume(chat), 0.5f);
+    EXPECT_EQ(holds_on(player), std::to_string(kOther) + "@50 ");
 }
 
 TEST_F(Sharing, TheFirstHoldReadsTheOriginalAndTheKeeperKeepsIt)
@@ -98,8 +122,8 @@ TEST_F(Sharing, TheFirstHoldReadsTheOriginalAndTheKeeperKeepsIt)
     // kill during the ramp leaves the original to the next controller.
     run_loop("duck 20 player\nlist\n");
     EXPECT_EQ(sim_volume_set(0).tables_written, 1);
-    EXPECT_TRUE(player_holds().empty()) << "ended and restored: nothing left held";
-    other_holds_player(0.5f);  // the player now at 0.4, B's duck
+    EXPECT_TRUE(holds_on(player).empty()) << "ended and restored: nothing left held";
+    other_holds(player, 0.5f);  // the player now at 0.4, B's duck
     sim_feed_keeper("");
     run_loop("duck 20 player\n");
     // The keeper was told B's original, 0.8, not the 0.4 this one read.
@@ -107,35 +131,31 @@ TEST_F(Sharing, TheFirstHoldReadsTheOriginalAndTheKeeperKeepsIt)
     const std::string transcript = sim_keeper_transcript();
     const size_t save = transcript.rfind("save ");
     ASSERT_NE(save, std::string::npos);
-    ASSERT_EQ(parse_keeper_record(transcript.substr(save, transcript.find('\n', save) - save).c_str(),
-                                  &told),
-              KeeperRecord::kSave);
+    ASSERT_TRUE(
+        parse_saved_record(transcript.substr(save, transcript.find('\n', save) - save).c_str(), &told));
     EXPECT_FLOAT_EQ(told.volume, 0.8f);
 }
 
 TEST_F(Sharing, AControllerThatEndedCountsAsItsRestore)
 {
-    // B ended while holding 20: this one's duck of another name lifts the
+    // B ended while holding 20: even a restore with nothing saved lifts the
     // player back, as B's restore would have.
-    other_holds_player(0.2f);
+    other_holds(player, 0.2f);
     sim_end_process(kOther);
-    EXPECT_EQ(run_loop("duck 50 nobody\n").output, "{\"ok\":true,\"bajados\":0}\n" + kOk);
+    EXPECT_EQ(run_loop("restore\n").output, kOk + kOk);
     EXPECT_FLOAT_EQ(sim_session_volume(player), 0.8f);
-    EXPECT_EQ(player_holds(), "");
+    EXPECT_EQ(holds_on(player), "");
 
     // This one's keeper, after this one was killed holding 10 beside B's 50:
     // the player goes to B's 50.
     sim_add_process(kOther, "dictation.exe");  // B again, as a new process
-    uint64_t started = 0;
-    process_start_time(kOther, &started);
     clear_holds(g_table);
-    other = holder_slot(g_table, {kOther, started});
+    other = holder_slot(g_table, holder_of(kOther));
     const int self = holder_slot(g_table, {kSimDefaultOwnPid + 1, 5});
-    other_holds_player(0.5f);
+    other_holds(player, 0.5f);
     SavedSession original = g_table.sessions[0].original;
     hold_session(g_table, self, original, 0.1f);
-    ASSERT_TRUE(format_hold_table(g_table, g_text, kHoldTableText));
-    sim_set_shared_table(g_text);
+    write_table();
     sim_set_session_volume(player, 0.08f);
     char record[kMaxKeeperRecord];
     original.share = 0.1f;
@@ -146,20 +166,84 @@ TEST_F(Sharing, AControllerThatEndedCountsAsItsRestore)
     run_keeper();
     share_as(kSimDefaultOwnPid, 0);  // this test process again
     EXPECT_FLOAT_EQ(sim_session_volume(player), 0.4f);
-    EXPECT_EQ(player_holds(), std::to_string(kOther) + "@50 ");
+    EXPECT_EQ(holds_on(player), std::to_string(kOther) + "@50 ");
 }
 
-TEST_F(Sharing, WithoutATurnOrWithATableOfAnotherFormatItDucksAlone)
+TEST_F(Sharing, ATurnKeptTooLongStillTakesTheOriginalFromTheTable)
 {
-    sim_keep_turn_elsewhere(true);
-    EXPECT_EQ(run_loop("duck 20 player\n").output, kDucked + kOk);
-    EXPECT_EQ(sim_clock_ms(), 2 * (kSharedTurnWaitMs + kFadeMs)) << "a second's wait each";
-    sim_keep_turn_elsewhere(false);
+    // B holds the player at 50 and keeps the turn (stopped, say): this one
+    // waits, then ducks and restores without it, from B's original.
+    other_holds(player, 0.5f);
+    sim_keep_turn_elsewhere(kOther, UINT64_MAX);
+    const std::string table = sim_shared_table();
+    EXPECT_EQ(run_loop("duck 20 player\nlist\nrestore\nlist\n").output,
+              kDucked + player_listed(16) + kOk + player_listed(40) + kOk);
+    EXPECT_GE(sim_clock_ms(), 2 * kTurnPatienceMs) << "a duck and a restore each waited";
+    EXPECT_EQ(sim_shared_table(), table) << "nothing written without the turn";
 
-    sim_set_shared_table("appduck-holds 2\nsomething newer\n");
-    EXPECT_EQ(run_loop("duck 20 player\nrestore\n").output, kDucked + kOk + kOk);
-    EXPECT_STREQ(sim_shared_table(), "appduck-holds 2\nsomething newer\n");
+    // B ends; the next restore prunes it, and the player is its own again.
+    sim_keep_turn_elsewhere(0, 0);
+    sim_end_process(kOther);
+    run_loop("restore\n");
     EXPECT_FLOAT_EQ(sim_session_volume(player), 0.8f);
+}
+
+TEST_F(Sharing, HoldsThatCouldNotBeWrittenAreWrittenAtTheNextTurn)
+{
+    // This one's duck cannot write the table; its hold is written by its
+    // next change, so B, reading then, never takes 0.16 for the original.
+    sim_fail(SimOp::kWriteShared);
+    run_loop("duck 20 player\n");
+    EXPECT_FLOAT_EQ(sim_session_volume(player), 0.8f) << "ended, restored";
+    sim_heal(SimOp::kWriteShared);
+
+    sim_before_enumeration(1, [] { sim_fail(SimOp::kWriteShared); });
+    sim_before_enumeration(2, [] { sim_heal(SimOp::kWriteShared); });
+    const LoopRun run = run_loop("duck 20 player\nduck 20 player\n");
+    EXPECT_EQ(run.output, kDucked + kDucked + kOk);
+    EXPECT_FLOAT_EQ(sim_session_volume(player), 0.8f);
+    EXPECT_EQ(holds_on(player), "");
+    EXPECT_EQ(std::string(sim_shared_table()).find(kThisHolder), std::string::npos);
+
+    // A table with no whole copy is replaced, and says so.
+    sim_damage_shared_table();
+    run_loop("duck 20 player\n");
+    EXPECT_EQ(std::string(sim_shared_table()).rfind("appduck-holds 2\n", 0), 0u);
+}
+
+TEST_F(Sharing, ATableWithNoRoomForThisControllerStillGivesItTheOriginal)
+{
+    // Every place taken by a running controller holding the player at 50.
+    for (int i = 1; i < kMaxHolders; ++i)
+        sim_add_process(kOther + static_cast<uint32_t>(i), "another.exe");
+    other_holds(player, 0.5f);
+    for (int i = 1; i < kMaxHolders; ++i)
+        hold_at(*find_held(g_table, 10, static_cast<uint64_t>(player) + 1),
+                holder_slot(g_table, holder_of(kOther + static_cast<uint32_t>(i))), 0.5f);
+    write_table();
+    EXPECT_EQ(run_loop("duck 20 player\nlist\nrestore\nlist\n").output,
+              kDucked + player_listed(16) + kOk + player_listed(40) + kOk);
+    EXPECT_EQ(std::string(sim_shared_table()).find(kThisHolder), std::string::npos);
+}
+
+TEST_F(Sharing, ASessionStartedFromAnotherControllersDuckedMemoryIsHeldAsItsSource)
+{
+    // B ducked the player to 20; the player's next track starts at B's 0.16
+    // from the memory. This one's duck to 50 must not take it for an
+    // original: it is held as the track before it, by B too.
+    other_holds(player, 0.2f);
+    sim_end_session(player);
+    const int track = sim_add_session_from_memory(endpoint, 10, "by-name:player", 0.8f);
+    ASSERT_FLOAT_EQ(sim_session_volume(track), 0.16f);
+    EXPECT_EQ(run_loop("duck 50 player\nlist\nrestore\n").output,
+              kDucked + player_listed(16) + kOk + kOk);
+    EXPECT_FLOAT_EQ(sim_session_volume(track), 0.16f) << "B still holds it";
+    EXPECT_EQ(holds_on(track), std::to_string(kOther) + "@20 ");
+
+    // B ends: the next restore anyone makes brings the track to its own.
+    sim_end_process(kOther);
+    run_loop("restore\n");
+    EXPECT_FLOAT_EQ(sim_session_volume(track), 0.8f);
 }
 
 }  // namespace

@@ -608,14 +608,25 @@ bool confirm_volume_changes()
     return confirmed;
 }
 
-bool session_volume_memory(VolumeControl* volume, VolumeMemory* memory)
+// A stream whose channel map does not fit its volume has no memory we
+// could write back as it was.
+bool session_memory_key(SessionControl2* control, char* key)
 {
-    const SinkInputRecord* input = record<SinkInputRecord>(volume);
-    if (!input->memory_key[0] || input->map.channels != input->volume.channels ||
-        !get_session_level(volume, &memory->level))
+    const SinkInputRecord* input = record<SinkInputRecord>(control);
+    if (!input->memory_key[0] || input->map.channels != input->volume.channels)
         return false;
-    std::memcpy(memory->key, input->memory_key, sizeof memory->key);
-    memory->muted = input->muted;
+    std::memcpy(key, input->memory_key, sizeof input->memory_key);
+    return true;
+}
+
+bool get_session_mute(VolumeControl* volume, bool* muted)
+{
+    *muted = record<SinkInputRecord>(volume)->muted;
+    return true;
+}
+
+bool volume_memory_writable()
+{
     return true;
 }
 

@@ -63,6 +63,14 @@ struct WorldChange {
 };
 constexpr int kMaxChanges = 16;
 
+// What the platform remembers under a name: the level of the last set of
+// any session under it, or the last write.
+struct Memory {
+    char key[kMaxMemoryKey];
+    float level;
+};
+constexpr int kMaxMemories = 64;
+
 struct World {
     int endpoints;
     WorldSession sessions[kMaxWorldSessions];
@@ -86,6 +94,11 @@ struct World {
     bool interrupted;
     WorldChange changes[kMaxChanges];
     int change_total;
+    WorldChange after_sets[kMaxChanges];
+    int after_set_total;
+    Memory memories[kMaxMemories];
+    int memory_total;
+    bool memory_unwritable;  // as on Windows
     int joins;
     int leaves;
     int calls_after_leave;
@@ -103,8 +116,10 @@ struct World {
     int sets_in_flight;
     bool set_refused;  // since the last confirmation
     bool keeper_dead;
-    char shared_table[1 << 19];
-    bool turn_kept_elsewhere;
+    char shared_table[kSharedTableBytes];
+    bool table_damaged;         // read as no whole copy, until written
+    uint32_t turn_holder;       // another process that keeps the turn...
+    uint64_t turn_kept_until;   // ...until the clock reads this
     bool turn_held;
     int shared_turns;
     int tables_written;
@@ -201,6 +216,40 @@ void log_text(char* log, size_t capacity, const char* text, char separator)
     log[used + length + 1] = 0;
 }
 
+Memory* memory_named(const char* key)
+{
+    for (int i = 0; i < g_world.memory_total; ++i) {
+        if (std::strcmp(g_world.memories[i].key, key) == 0)
+            return &g_world.memories[i];
+    }
+    return nullptr;
+}
+
+// Every level a session takes by a set is remembered under its name, as
+// the sound servers remember every client's set, ramp steps included.
+void remember(const char* key, float level)
+{
+    if (!key[0])
+        return;
+    Memory* memory = memory_named(key);
+    if (!memory && g_world.memory_total < kMaxMemories) {
+        memory = &g_world.memories[g_world.memory_total++];
+        std::snprintf(memory->key, sizeof memory->key, "%s", key);
+    }
+    if (memory)
+        memory->level = level;
+}
+
+// Runs the actions due once the nth set was made (counting from 1).
+void after_set()
+{
+    const int made = g_world.volume_log_total;
+    for (int i = 0; i < g_world.after_set_total; ++i) {
+        if (g_world.after_sets[i].nth == made)
+            g_world.after_sets[i].action();
+    }
+}
+
 // Moves the walk to the next live process; cursor - 1 is where it stands.
 bool walk_from(SimObject& snapshot, uint32_t* pid)
 {
@@ -248,6 +297,7 @@ void send_set(int id, float level)
         g_world.last_answer_ms = g_world.clock_ms;
     session.in_air = level;
     session.lands_at_ms = g_world.clock_ms + g_world.answer_ms;
+    after_set();
 }
 
 // Lands every set whose answer is due by `now`; a level that waited for
@@ -259,8 +309,10 @@ void deliver_answers(uint64_t now)
         WorldSession& session = g_world.sessions[id];
         while (session.flight.in_flight && answered_at(session.lands_at_ms) <= now) {
             g_world.clock_ms = answered_at(session.lands_at_ms);
-            if (session.in_air >= 0.0f && session.in_air <= 1.0f)
+            if (session.in_air >= 0.0f && session.in_air <= 1.0f) {
                 session.volume = session.in_air;
+                remember(session.memory_key, session.volume);
+            }
             --g_world.sets_in_flight;
             g_world.last_answer_ms = g_world.clock_ms;
             float next = 0.0f;
@@ -453,15 +505,18 @@ void set_session_level(VolumeControl* volume, const SessionLevel& own, float sha
         return;
     }
     const bool accepted = !fails(SimOp::kSetVolume, id) && level >= 0.0f && level <= 1.0f;
-    if (accepted)
+    if (accepted) {
         g_world.sessions[id].volume = level;
-    else
+        remember(g_world.sessions[id].memory_key, level);
+    } else {
         g_world.set_refused = true;
+    }
     if (g_world.volume_log_total < kMaxVolumeLog)
         g_world.volume_log[g_world.volume_log_total++] = {
             id, level, g_world.clock_ms, accepted,
             static_cast<int>(std::strlen(g_world.keeper_transcript)), g_world.tables_written};
     g_world.clock_ms += g_world.set_cost_ms;  // the set is logged as it began
+    after_set();
 }
 
 bool confirm_volume_changes()
@@ -484,25 +539,39 @@ bool confirm_volume_changes()
     return !refused && !fails(SimOp::kConfirmChanges);
 }
 
-bool session_volume_memory(VolumeControl* volume, VolumeMemory* memory)
+bool session_memory_key(SessionControl2* control, char* key)
 {
-    const WorldSession& session = g_world.sessions[object_of(volume, Kind::kVolume).target];
+    const WorldSession& session = g_world.sessions[object_of(control, Kind::kControl2).target];
     note_call();
     if (!session.memory_key[0])
         return false;
-    *memory = {};
-    std::memcpy(memory->key, session.memory_key, sizeof memory->key);
-    memory->level = level_of(session.volume);
+    std::memcpy(key, session.memory_key, kMaxMemoryKey);
     return true;
+}
+
+bool get_session_mute(VolumeControl* volume, bool* muted)
+{
+    object_of(volume, Kind::kVolume);
+    note_call();
+    *muted = false;
+    return true;
+}
+
+bool volume_memory_writable()
+{
+    note_call();
+    return !g_world.memory_unwritable;
 }
 
 void write_volume_memory(const VolumeMemory& memory)
 {
     note_call();
+    assert(!g_world.memory_unwritable);
     char entry[kMaxMemoryKey + 32];
     std::snprintf(entry, sizeof entry, "%s=%.2f", memory.key,
                   static_cast<double>(volume_of(memory.level)));
     log_text(g_world.memory_writes, sizeof g_world.memory_writes, entry, ' ');
+    remember(memory.key, volume_of(memory.level));
 }
 
 void release(DeviceEnumerator* object) { drop(object, Kind::kEnumerator); }
@@ -573,35 +642,40 @@ bool process_start_time(uint32_t pid, uint64_t* started)
     return false;
 }
 
-bool take_shared_turn(unsigned wait_ms)
+TurnLock try_shared_turn(uint32_t* holder)
 {
     assert(!g_world.turn_held);
+    *holder = 0;
     if (fails(SimOp::kSharedTurn))
-        return false;
-    if (g_world.turn_kept_elsewhere) {
-        sleep_until(g_world.clock_ms + wait_ms);
-        return false;
+        return TurnLock::kBroken;
+    if (g_world.turn_holder != 0 && g_world.clock_ms < g_world.turn_kept_until) {
+        *holder = g_world.turn_holder;
+        return TurnLock::kBusy;
     }
     g_world.turn_held = true;
     ++g_world.shared_turns;
-    return true;
+    return TurnLock::kTaken;
 }
 
 void give_shared_turn()
 {
     note_call();
+    assert(g_world.turn_held);
     g_world.turn_held = false;
 }
 
-bool read_shared_table(char* text, int capacity)
+TableRead read_shared_table(char* text, int capacity)
 {
-    assert(g_world.turn_held);
     text[0] = 0;
+    if (fails(SimOp::kReadShared))
+        return TableRead::kFailed;
+    if (g_world.table_damaged)
+        return TableRead::kDamaged;
     const size_t length = std::strlen(g_world.shared_table);
-    if (fails(SimOp::kReadShared) || length >= static_cast<size_t>(capacity))
-        return false;
+    if (length >= static_cast<size_t>(capacity))
+        return TableRead::kDamaged;
     std::memcpy(text, g_world.shared_table, length + 1);
-    return true;
+    return TableRead::kWhole;
 }
 
 bool write_shared_table(const char* text, int length)
@@ -611,6 +685,7 @@ bool write_shared_table(const char* text, int length)
         return false;
     std::memcpy(g_world.shared_table, text, static_cast<size_t>(length));
     g_world.shared_table[length] = 0;
+    g_world.table_damaged = false;
     ++g_world.tables_written;
     return true;
 }
@@ -761,9 +836,15 @@ void sim_set_shared_table(const char* text)
     std::snprintf(g_world.shared_table, sizeof g_world.shared_table, "%s", text);
 }
 
-void sim_keep_turn_elsewhere(bool kept)
+void sim_keep_turn_elsewhere(uint32_t holder, uint64_t until_ms)
 {
-    g_world.turn_kept_elsewhere = kept;
+    g_world.turn_holder = holder;
+    g_world.turn_kept_until = until_ms;
+}
+
+void sim_damage_shared_table()
+{
+    g_world.table_damaged = true;
 }
 
 int sim_shared_turns()
@@ -818,6 +899,25 @@ void sim_set_session_memory(int session, const char* key)
     std::snprintf(g_world.sessions[session].memory_key, kMaxMemoryKey, "%s", key);
 }
 
+int sim_add_session_from_memory(int endpoint, uint32_t pid, const char* key, float otherwise)
+{
+    const Memory* memory = memory_named(key);
+    const int session = sim_add_session(endpoint, pid, memory ? memory->level : otherwise);
+    sim_set_session_memory(session, key);
+    return session;
+}
+
+void sim_set_memory_unwritable()
+{
+    g_world.memory_unwritable = true;
+}
+
+void sim_after_volume_set(int nth, void (*action)())
+{
+    assert(g_world.after_set_total < kMaxChanges);
+    g_world.after_sets[g_world.after_set_total++] = {nth, action};
+}
+
 const char* sim_memory_writes() { return g_world.memory_writes; }
 const char* sim_keeper_transcript() { return g_world.keeper_transcript; }
 void sim_feed_keeper(const char* records) { g_world.keeper_feed = records; }
@@ -859,6 +959,7 @@ float sim_session_volume(int session)
 void sim_set_session_volume(int session, float volume)
 {
     g_world.sessions[session].volume = volume;
+    remember(g_world.sessions[session].memory_key, volume);
 }
 
 int sim_volume_set_count() { return g_world.volume_log_total; }

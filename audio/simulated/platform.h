@@ -27,7 +27,7 @@ enum class SimOp {
     kConfirmChanges,     // the platform does not confirm what was sent
     kStartKeeper,
     kTellKeeper,         // target: the tell's number, counting from 0
-    kSharedTurn,         // no turn: nowhere private to share
+    kSharedTurn,         // the turn is broken: nowhere private to share
     kReadShared,
     kWriteShared,
     kOpCount
@@ -63,8 +63,10 @@ void sim_set_names_without_extensions();
 void sim_interrupt();
 
 // Changes the world while a command loop runs: action runs just before the
-// rebuild that creates the nth device enumerator (counting from 1).
+// rebuild that creates the nth device enumerator (counting from 1), or
+// just after the nth volume set went out (during a ramp, say).
 void sim_before_enumeration(int nth, void (*action)());
+void sim_after_volume_set(int nth, void (*action)());
 
 // Makes op fail from now on, for one target or for all; sim_heal ends every
 // failure of op (a server that comes back).
@@ -73,7 +75,14 @@ void sim_heal(SimOp op);
 
 // The session's volume is remembered by the platform under this name (one
 // channel, its current volume); without one, the session has no memory.
+// Every level a session takes is remembered under its name, as sound
+// servers do, and so is every memory written.
 void sim_set_session_memory(int session, const char* key);
+// A new session under the name, at the level remembered under it (or
+// `otherwise` when nothing is), as a player's next track starts.
+int sim_add_session_from_memory(int endpoint, uint32_t pid, const char* key, float otherwise);
+// Memories cannot be written apart from a live session, as on Windows.
+void sim_set_memory_unwritable();
 // Every memory written back, in order: "key=level" separated by spaces.
 const char* sim_memory_writes();
 
@@ -91,7 +100,8 @@ void sim_stall_answers(uint64_t from_ms, uint64_t until_ms);
 float sim_session_volume(int session);
 // The whole level the platform gives a session at this volume.
 SessionLevel sim_level(float volume);
-void sim_set_session_volume(int session, float volume);  // as if the user moved it
+// As if the user (or another controller) moved it: the memory takes it too.
+void sim_set_session_volume(int session, float volume);
 
 int sim_volume_set_count();
 const SimVolumeSet& sim_volume_set(int index);
@@ -107,11 +117,14 @@ int sim_keepers_running();
 void sim_kill_keeper();
 
 // Several controllers: the table they share, as text ("" before the first
-// write), and another controller that keeps the turn (a take then waits its
-// whole time and fails). A process's start time is its order of addition.
+// write), and another controller, `holder`, that keeps the turn until the
+// virtual clock reads `until_ms` (holder 0: nobody). A process's start time
+// is its order of addition. A damaged table reads as no whole copy until
+// it is written.
 const char* sim_shared_table();
 void sim_set_shared_table(const char* text);
-void sim_keep_turn_elsewhere(bool kept);
+void sim_damage_shared_table();
+void sim_keep_turn_elsewhere(uint32_t holder, uint64_t until_ms);
 int sim_shared_turns();  // taken so far
 bool sim_shared_turn_held();
 

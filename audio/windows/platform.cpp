@@ -10,6 +10,7 @@
 #include <mmdeviceapi.h>
 #include <tlhelp32.h>
 
+#include <cstdio>
 #include <cstring>
 
 namespace {
@@ -192,8 +193,19 @@ bool session_process_id(SessionControl2* control, uint32_t* pid)
     return true;
 }
 
+// A 64-bit FNV-1a digest of an identifier the caller frees.
+uint64_t digest_of(const wchar_t* text)
+{
+    uint64_t digest = 14695981039346656037ull;
+    for (const wchar_t* unit = text; *unit; ++unit) {
+        digest ^= static_cast<uint16_t>(*unit);
+        digest *= 1099511628211ull;
+    }
+    return digest;
+}
+
 // The instance identifier is a string unique to the session while it
-// lives; a 64-bit FNV-1a digest of it is kept, cut to 62 bits, never 0.
+// lives; its digest is kept, cut to 62 bits, never 0.
 bool session_instance(SessionControl2* control, uint64_t* instance)
 {
     LPWSTR identifier = nullptr;
@@ -202,14 +214,27 @@ bool session_instance(SessionControl2* control, uint64_t* instance)
         return false;
     if (!identifier)
         return false;
-    uint64_t digest = 14695981039346656037ull;
-    for (const wchar_t* unit = identifier; *unit; ++unit) {
-        digest ^= static_cast<uint16_t>(*unit);
-        digest *= 1099511628211ull;
-    }
+    const uint64_t digest = digest_of(identifier) & ((uint64_t{1} << 62) - 1);
     CoTaskMemFree(identifier);
-    digest &= (uint64_t{1} << 62) - 1;
     *instance = digest ? digest : 1;
+    return true;
+}
+
+// Windows keeps a session's volume across the program's restarts under its
+// session identifier, the same for every instance of the program: that is
+// the name of its memory, kept as a digest so that any path fits.
+bool session_memory_key(SessionControl2* control, char* key)
+{
+    LPWSTR identifier = nullptr;
+    if (failed(record<IAudioSessionControl2>(control)->GetSessionIdentifier(&identifier),
+               "IAudioSessionControl2::GetSessionIdentifier"))
+        return false;
+    if (!identifier)
+        return false;
+    const uint64_t digest = digest_of(identifier);
+    CoTaskMemFree(identifier);
+    std::snprintf(key, kMaxMemoryKey, "session-identifier:%016llx",
+                  static_cast<unsigned long long>(digest));
     return true;
 }
 
@@ -261,9 +286,18 @@ bool confirm_volume_changes()
     return confirmed;
 }
 
-// Windows keeps each application's session volume by itself; there is no
-// separate memory to read or write.
-bool session_volume_memory(VolumeControl*, VolumeMemory*)
+bool get_session_mute(VolumeControl* volume, bool* muted)
+{
+    BOOL read = FALSE;
+    if (failed(record<ISimpleAudioVolume>(volume)->GetMute(&read), "ISimpleAudioVolume::GetMute"))
+        return false;
+    *muted = read != FALSE;
+    return true;
+}
+
+// Windows keeps a program's session volume by itself, from its sessions'
+// own sets: there is no memory to write apart from a live session.
+bool volume_memory_writable()
 {
     return false;
 }

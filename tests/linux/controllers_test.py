@@ -93,10 +93,10 @@ class SeveralControllers(sound_world.SoundTestCase):
             self.assertAlmostEqual(other.sink_inputs()["player"][0], 0.2, delta=0.001)
             self.assertEqual(b.ask("restore"), OK)
             self.assertPlayerAt(0.5, 0)
-            locks = [name for name in os.listdir(os.path.join(self.server.env["XDG_RUNTIME_DIR"],
-                                                              "appduck"))
-                     if name.endswith(".lock")]
-            self.assertEqual(len(locks), 2, locks)
+            tables = [name for name in os.listdir(os.path.join(self.server.env["XDG_RUNTIME_DIR"],
+                                                               "appduck"))
+                      if name.endswith(".table")]
+            self.assertEqual(len(tables), 2, tables)
             b.close_input()
             b.finish()
             player.stop()
