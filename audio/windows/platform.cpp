@@ -226,8 +226,9 @@ bool session_instance(SessionControl2* control, uint64_t* instance)
 bool session_memory_key(SessionControl2* control, char* key)
 {
     LPWSTR identifier = nullptr;
-    if (failed(record<IAudioSessionControl2>(control)->GetSessionIdentifier(&identifier),
-               "IAudioSessionControl2::GetSessionIdentifier"))
+    const HRESULT result = record<IAudioSessionControl2>(control)->GetSessionIdentifier(&identifier);
+    // Not implemented (Wine): no memory to speak of, and no failure.
+    if (result == E_NOTIMPL || failed(result, "IAudioSessionControl2::GetSessionIdentifier"))
         return false;
     if (!identifier)
         return false;

@@ -7,9 +7,11 @@ usage: own_levels_test.py appduck [unittest arguments]
 """
 import os
 import shutil
+import signal
 import subprocess
 import sys
 import tempfile
+import time
 import unittest
 
 import sound_world
@@ -151,6 +153,82 @@ class OwnLevels(unittest.TestCase):
         self.stop(player, "roleplayer", [ducked])
         self.assertEqual(self.appduck.ask("restore"), OK)
         self.assertEqual(self.raw("roleother", [other]), [[30000, 30000]])
+
+    def next_track(self, client, name, playing):
+        """The client's next track, opened before the last one closes, as a
+        gapless player's; returns its stream's index once it plays alone."""
+        client.send_signal(signal.SIGUSR1)
+        fresh = lambda: [i for i in self.server.raw_volumes(name) if i not in playing]
+        sound_world.wait_until(lambda: len(fresh()) == 1 and set(self.server.raw_volumes(name)) ==
+                               set(fresh()) and self.sinks()[fresh()[0]] != NO_SINK, 10,
+                               "the next track of " + name)
+        return fresh()[0]
+
+    def finish(self, appduck, last=True):
+        """Ends an appduck by the end of its input; the last one ended, no
+        appduck runs any more (keepers included)."""
+        appduck.close_input()
+        self.assertEqual(appduck.finish()[1], 0)
+        if last:
+            sound_world.wait_for_no_appduck(self.server)
+
+    def test_a_track_change_during_a_ramp_comes_back_to_its_own_level(self):
+        # The next track starts from the server's memory at whatever step
+        # of the duck's or the restore's ramp it met; once appduck has
+        # ended, it and the track after it play at the player's own level.
+        own = [45875, 45875]
+        self.finish(self.appduck)  # one appduck a track change
+        for ramp in ("duck", "restore"):
+            for delay in (0.05, 0.15, 0.25):  # early, middle and late
+                with self.subTest(ramp=ramp, delay=delay):
+                    name = "gapless-%s-%d" % (ramp, int(delay * 100))
+                    client, (first,) = self.start(name)
+                    self.set_raw(first, own)
+                    appduck = sound_world.Appduck(self.server)
+                    if ramp == "restore":
+                        self.assertEqual(appduck.ask("duck 20 " + name), DUCKED)
+                    appduck.send("duck 20 " + name if ramp == "duck" else "restore")
+                    time.sleep(delay)
+                    track = self.next_track(client, name, [first])
+                    self.assertEqual(appduck.reply(), DUCKED if ramp == "duck" else OK)
+                    self.finish(appduck)
+                    self.assertEqual(self.raw(name, [track]), [own])
+                    after = self.next_track(client, name, [track])
+                    self.assertEqual(self.raw(name, [after]), [own])
+
+    def test_a_second_stream_started_during_the_duck_comes_back_to_its_own_level(self):
+        own = [50000, 50000]
+        _, (first,) = self.start("twostreams")
+        self.set_raw(first, own)
+        self.appduck.send("duck 20 twostreams")
+        time.sleep(0.12)
+        _, (second,) = self.start("twostreams")
+        self.assertEqual(self.appduck.reply(), DUCKED)
+        self.finish(self.appduck)
+        self.assertEqual(self.raw("twostreams", [first, second]), [own, own])
+
+    def test_a_second_controller_after_a_track_change_takes_no_ducked_level(self):
+        # A ducks the player; its next track starts at A's ducked level from
+        # the memory; B, ducking it too, must not take that for its own.
+        own = [60000, 60000]
+        client, (first,) = self.start("sharedtrack")
+        self.set_raw(first, own)
+        b = sound_world.Appduck(self.server)
+        try:
+            self.assertEqual(self.appduck.ask("duck 20 sharedtrack"), DUCKED)
+            track = self.next_track(client, "sharedtrack", [first])
+            ducked = self.raw("sharedtrack", [track])
+            # Held as the track before it: A's 20 still wins, not 50 of 20.
+            self.assertEqual(b.ask("duck 50 sharedtrack"), DUCKED)
+            self.assertEqual(self.raw("sharedtrack", [track]), ducked)
+            self.finish(self.appduck, last=False)
+            self.assertEqual(b.ask("restore"), OK)
+            self.finish(b)
+        finally:
+            b.kill()
+        self.assertEqual(self.raw("sharedtrack", [track]), [own])
+        after = self.next_track(client, "sharedtrack", [track])
+        self.assertEqual(self.raw("sharedtrack", [after]), [own])
 
     @unittest.skipUnless(sound_world.SoundServer.flavour() == "pipewire",
                          "PulseAudio plays every stream on a sink")

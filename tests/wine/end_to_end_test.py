@@ -110,32 +110,48 @@ class WineWorld(unittest.TestCase):
     sessions, and runs of appduck.exe over them."""
     workdir = None
     pids = {}
+    processes = []
     spacings = []
     ramp_durations = []
 
     @classmethod
     def setUpClass(cls):
         cls.workdir = tempfile.mkdtemp(prefix="appduck-e2e.")
-        starting = []
-        for name in PROCESS_NAMES:
-            exe = os.path.join(cls.workdir, name)
-            shutil.copy(IDLE, exe)
-            pid_file = exe + ".pid"
-            starting.append((name, pid_file, subprocess.Popen(
-                ["wine", exe, windows_path(pid_file)], env=cls.wine_env(),
-                stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
-                stderr=subprocess.DEVNULL)))
+        starting = [cls.start_process(name, cls.workdir) for name in PROCESS_NAMES]
+        for name, pid_file in starting:
+            cls.pids[name] = cls.process_id(name, pid_file)
+
+    @classmethod
+    def start_process(cls, name, directory):
+        """An idle Windows process under that name; (name, its pid file)."""
+        exe = os.path.join(directory, name)
+        shutil.copy(IDLE, exe)
+        pid_file = exe + ".pid"
+        cls.processes.append(subprocess.Popen(
+            ["wine", exe, windows_path(pid_file)], env=cls.wine_env(), stdin=subprocess.DEVNULL,
+            stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL))
+        return name, pid_file
+
+    @staticmethod
+    def process_id(name, pid_file):
+        def written():
+            if not os.path.exists(pid_file):
+                return ""
+            with open(pid_file) as text:
+                return text.read()
         deadline = time.monotonic() + 60
-        for name, pid_file, _ in starting:
-            while not (os.path.exists(pid_file) and open(pid_file).read().endswith("\n")):
-                if time.monotonic() > deadline:
-                    raise RuntimeError("%s did not start" % name)
-                time.sleep(0.1)
-            cls.pids[name] = int(open(pid_file).read())
+        while not written().endswith("\n"):
+            if time.monotonic() > deadline:
+                raise RuntimeError("%s did not start" % name)
+            time.sleep(0.1)
+        return int(written())
 
     @classmethod
     def tearDownClass(cls):
         subprocess.run(["wineserver", "-k"], env=cls.wine_env())
+        for process in cls.processes:
+            process.wait()
+        cls.processes = []
         shutil.rmtree(cls.workdir, ignore_errors=True)
         if cls.spacings:
             print("\nramp under Wine: step spacing median %.1f ms, worst %.1f ms over %d "
@@ -533,6 +549,66 @@ class SeveralControllers(WineWorld):
         b.stdin.close()
         self.assertEqual(b.stdout.read(), OK)
         self.assertPlayerAt(0.5)
+
+
+class Restarts(WineWorld):
+    """Windows keeps a program's session volume across its restarts, under
+    its session identifier: a player that ends while ducked starts again at
+    the ducked level, as a new process with a new session."""
+
+    setUp = SeveralControllers.setUp
+    start = SeveralControllers.start
+    world = Keeper.world
+    ask = Keeper.ask
+
+    @staticmethod
+    def player_ended(world):
+        return [line.replace("session", "ended", 1) if "player" in line else line
+                for line in world]
+
+    def player_started(self, world):
+        """The world with a session of a new player.exe process."""
+        directory = tempfile.mkdtemp(dir=self.workdir)
+        pid = self.process_id(*self.start_process("player.exe", directory))
+        return world + ["session %d 0.9 player" % pid]
+
+    def write_world(self, world):
+        with open(os.path.join(self.workdir, "world.txt"), "w") as out:
+            out.write("\n".join(world) + "\n")
+
+    def send(self, appduck, line):
+        appduck.stdin.write(line)
+        appduck.stdin.flush()
+        return appduck.stdout.readline()
+
+    def test_a_player_restarted_while_ducked_comes_back_to_its_own_level(self):
+        world = ["endpoint", "session %d 0.5 player" % self.pid("player.exe")]
+        self.write_world(world)
+        appduck = self.start()
+        self.ask(appduck, b"duck 20 player\n")
+        # Restarted before the restore: the restore brings its new session
+        # back, from the ducked level Windows kept for it.
+        world = self.player_started(self.player_ended(world))
+        self.write_world(world)
+        self.assertEqual(self.send(appduck, b"restore\n"), OK)
+        self.assertEqual(self.last_set(2), f32(0.5))
+        # Ended while ducked again, and started once the restore had found
+        # it gone: the next rebuild, even a list's, sets it back.
+        self.ask(appduck, b"duck 20 player\n")
+        world = self.player_ended(world)
+        self.write_world(world)
+        self.assertEqual(self.send(appduck, b"restore\n"), OK)
+        self.write_world(self.player_started(world))
+        self.assertEqual(self.send(appduck, b"list\n"),
+                         b'[{"exe":"player.exe","name":"player","vol":50}]\r\n')
+        self.assertEqual(self.last_set(3), f32(0.5))
+        appduck.stdin.close()
+        self.assertEqual(appduck.stdout.read(), OK)
+
+    def last_set(self, session):
+        with open(self.log_file) as log:
+            sets = Run(b"", 0, []).sets(session, log.read().splitlines())
+        return f32(sets[-1][0]) if sets else None
 
 
 if __name__ == "__main__":

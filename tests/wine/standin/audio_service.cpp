@@ -3,7 +3,10 @@
 // read from the file named by APPDUCK_STANDIN_WORLD:
 //
 //   endpoint                  a playback endpoint, in order
-//   session PID VOLUME        a session of the last endpoint
+//   session PID VOLUME [ID]   a session of the last endpoint, with a session
+//                             identifier (GetSessionIdentifier) or none
+//   ended PID VOLUME [ID]     a session that ended: its place and
+//                             identifier stay, it is listed no more
 //   fail OPERATION [N]        the operation fails (only its Nth call if N)
 //
 // and appends to the file named by APPDUCK_STANDIN_LOG a line "process PID"
@@ -14,9 +17,13 @@
 // still referenced ("leak OBJECT COUNT"). A release past zero is logged as
 // "overrelease OBJECT"; objects are never freed, so it cannot crash us.
 //
-// Like Windows, which keeps each application's session volume, a process
-// finds every session at the last volume any process set before its
-// enumerator was created, as the log tells.
+// Every rebuild reads the world afresh, so a test may end a session or
+// start one while a program runs. Like Windows, which keeps each
+// application's session volume across its restarts, a process finds every
+// session at the last volume any process set before its enumerator was
+// created, as the log tells; a session that none has set yet starts at the
+// last volume set on a session with its identifier, as a program restarted
+// comes back at the volume it had.
 // Every interface pointer handed out is an object of its own (tear-offs),
 // so a release on the wrong interface shows up too.
 #include <windows.h>
@@ -197,7 +204,20 @@ public:
         return E_NOTIMPL;
     }
     // IAudioSessionControl2
-    HRESULT STDMETHODCALLTYPE GetSessionIdentifier(LPWSTR*) override { return E_NOTIMPL; }
+    // The same for every instance of a program, as Windows' is.
+    HRESULT STDMETHODCALLTYPE GetSessionIdentifier(LPWSTR* identifier) override
+    {
+        const char* text = g_world.sessions[session].identifier;
+        if (!text[0])
+            return E_NOTIMPL;
+        const int length = static_cast<int>(std::strlen(text));
+        *identifier = static_cast<LPWSTR>(CoTaskMemAlloc((length + 1) * sizeof(wchar_t)));
+        if (!*identifier)
+            return E_OUTOFMEMORY;
+        for (int i = 0; i <= length; ++i)
+            (*identifier)[i] = static_cast<wchar_t>(static_cast<unsigned char>(text[i]));
+        return S_OK;
+    }
     // Unique to the session, as Windows' is; the caller frees it.
     HRESULT STDMETHODCALLTYPE GetSessionInstanceIdentifier(LPWSTR* identifier) override
     {
@@ -480,8 +500,11 @@ public:
             return E_NOINTERFACE;
         if (should_fail(Operation::kCreate))
             return E_FAIL;
-        // Each rebuild sees the sets of every process so far, as several
-        // controllers running at once do on Windows.
+        // Each rebuild sees the world as it is now, and the sets of every
+        // process so far, as several controllers running at once do on
+        // Windows.
+        if (const char* world_path = std::getenv("APPDUCK_STANDIN_WORLD"))
+            read_world(world_path);
         if (const char* log_path = std::getenv("APPDUCK_STANDIN_LOG"))
             apply_earlier_sets(log_path);
         DeviceEnumerator* enumerator = g_enumerators.take("enumerator");
@@ -494,23 +517,43 @@ public:
 };
 Factory g_factory;
 
-// Sessions start where the last accepted set of any earlier process left them.
+// Sessions start where the last accepted set of any earlier process left
+// them; one never set, where the last set on its identifier left it.
 void apply_earlier_sets(const char* log_path)
 {
     std::FILE* log = std::fopen(log_path, "r");
     if (!log)
         return;
+    static bool set_itself[kMaxWorldSessions];
+    static float persisted[kMaxWorldSessions];  // by the session that was set
+    static bool any_persisted[kMaxWorldSessions];
+    for (int i = 0; i < kMaxWorldSessions; ++i)
+        set_itself[i] = any_persisted[i] = false;
     char line[256];
     while (std::fgets(line, sizeof line, log)) {
         int session = 0;
         float level = 0.0f;
         double at = 0.0;
         char more[16] = "";
-        if (std::sscanf(line, "set %d %f %lf %15s", &session, &level, &at, more) == 3 &&
-            session >= 1 && session <= g_world.session_count)
-            g_world.sessions[session - 1].volume = level;
+        if (std::sscanf(line, "set %d %f %lf %15s", &session, &level, &at, more) != 3 ||
+            session < 1 || session > g_world.session_count)
+            continue;
+        Session& target = g_world.sessions[session - 1];
+        target.volume = level;
+        set_itself[session - 1] = true;
+        // What Windows keeps for the program, under the session identifier.
+        for (int i = 0; i < g_world.session_count && target.identifier[0]; ++i) {
+            if (std::strcmp(g_world.sessions[i].identifier, target.identifier) == 0) {
+                persisted[i] = level;
+                any_persisted[i] = true;
+            }
+        }
     }
     std::fclose(log);
+    for (int i = 0; i < g_world.session_count; ++i) {
+        if (!set_itself[i] && any_persisted[i])
+            g_world.sessions[i].volume = persisted[i];
+    }
 }
 
 void start()

@@ -39,6 +39,8 @@ bool read_world(const char* path)
     std::FILE* file = std::fopen(path, "r");
     if (!file)
         return false;
+    g_world.endpoint_count = 0;
+    g_world.session_count = 0;
     bool good = true;
     char line[256];
     while (std::fgets(line, sizeof line, file)) {
@@ -46,14 +48,20 @@ bool read_world(const char* path)
         unsigned pid = 0;
         float volume = 0.0f;
         long nth = 0;
+        Session session{};
         if (std::sscanf(line, "%63s", word) != 1)
             continue;
+        const bool ended = std::strcmp(word, "ended") == 0;
         if (std::strcmp(word, "endpoint") == 0) {
             ++g_world.endpoint_count;
-        } else if (std::strcmp(word, "session") == 0 && g_world.endpoint_count > 0 &&
+        } else if ((ended || std::strcmp(word, "session") == 0) && g_world.endpoint_count > 0 &&
                    g_world.session_count < kMaxWorldSessions &&
-                   std::sscanf(line, "%*s %u %f", &pid, &volume) == 2) {
-            g_world.sessions[g_world.session_count++] = {g_world.endpoint_count - 1, pid, volume};
+                   std::sscanf(line, "%*s %u %f %63s", &pid, &volume, session.identifier) >= 2) {
+            session.endpoint = g_world.endpoint_count - 1;
+            session.pid = pid;
+            session.volume = volume;
+            session.ended = ended;
+            g_world.sessions[g_world.session_count++] = session;
         } else if (std::strcmp(word, "fail") == 0 &&
                    std::sscanf(line, "%*s %63s %ld", word, &nth) >= 1) {
             good = add_failure(word, nth) && good;
@@ -69,14 +77,14 @@ int sessions_of_endpoint(int endpoint)
 {
     int count = 0;
     for (int i = 0; i < g_world.session_count; ++i)
-        count += g_world.sessions[i].endpoint == endpoint;
+        count += g_world.sessions[i].endpoint == endpoint && !g_world.sessions[i].ended;
     return count;
 }
 
 int nth_session_of_endpoint(int endpoint, int n)
 {
     for (int i = 0; i < g_world.session_count; ++i) {
-        if (g_world.sessions[i].endpoint == endpoint && n-- == 0)
+        if (g_world.sessions[i].endpoint == endpoint && !g_world.sessions[i].ended && n-- == 0)
             return i;
     }
     return -1;

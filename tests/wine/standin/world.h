@@ -4,10 +4,14 @@
 
 #include <cstdint>
 
+constexpr int kMaxIdentifier = 64;
+
 struct Session {
     int endpoint;
     uint32_t pid;
     float volume;
+    char identifier[kMaxIdentifier];  // GetSessionIdentifier's; empty: E_NOTIMPL
+    bool ended;                       // listed no more; its identifier stays known
 };
 
 constexpr int kMaxWorldSessions = 512;
@@ -38,6 +42,8 @@ enum class Operation {
     kCount
 };
 
+// Reads the world afresh (every rebuild does, so a test may change it while
+// a program runs); false when a line does not parse.
 bool read_world(const char* path);
 int sessions_of_endpoint(int endpoint);
 // The world's index of the endpoint's nth session, or -1.
