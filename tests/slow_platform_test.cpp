@@ -80,6 +80,18 @@ TEST_F(SlowPlatform, ABusyServerIsWaitedForAsLongAsItKeepsAnswering)
     EXPECT_GE(sim_clock_ms(), kNoAnswerLimitMs);
 }
 
+TEST_F(SlowPlatform, ADuckThatMeetsAStallRepliesWithTheStreamsDown)
+{
+    // A server stopped for 3 s from 100 ms into the duck's ramp: the sets in
+    // the air are given up for lost, and the duck tries again as a restore
+    // does, replying once the server has the last step.
+    sim_set_answer_time(10);
+    sim_before_enumeration(1, [] { sim_stall_answers(sim_clock_ms() + 100, sim_clock_ms() + 3100); });
+    const LoopRun run = run_loop("duck 20 player;chat\nlist\n");
+    EXPECT_EQ(run.output, kDucked + listed(16, 10) + kOk);
+    EXPECT_GE(sim_clock_ms(), 3100u);
+}
+
 TEST_F(SlowPlatform, ARestoreThatMeetsAStallRepliesWithTheStreamsBack)
 {
     // A server stopped for 3 s from 100 ms into the restore's ramp.

@@ -170,6 +170,9 @@ bool process_start_time(uint32_t pid, uint64_t* started)
         return false;
     stat[length] = 0;
     const char* field = std::strrchr(stat, ')');
+    // A zombie (ended, not yet reaped by its parent) runs no more.
+    if (!field || field[1] != ' ' || field[2] == 'Z' || field[2] == 'X')
+        return false;
     // The space before field K is the (K - 2)th after the parenthesis.
     for (int spaces = 0; field && spaces < 20; ++spaces)
         field = std::strchr(field + 1, ' ');

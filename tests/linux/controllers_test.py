@@ -6,7 +6,13 @@ restore. Two private servers never share.
 usage: controllers_test.py path/to/appduck [unittest arguments]
 """
 import os
+import shutil
+import signal
+import subprocess
 import sys
+import tempfile
+import threading
+import time
 import types
 import unittest
 
@@ -28,10 +34,22 @@ class SeveralControllers(sound_world.SoundTestCase):
             other.kill()
         super().tearDown()
 
-    def another(self):
-        other = sound_world.Appduck(self.server)
+    def another(self, env=None):
+        other = sound_world.Appduck(self.server, env=env)
         self.others.append(other)
         return other
+
+    def assertPlayerOwn(self):
+        """Once every appduck has ended: the player at its own raw level."""
+        if self.appduck.process.poll() is None:
+            self.end(self.appduck)
+        sound_world.wait_for_no_appduck(self.server)
+        self.assertEqual(list(self.server.raw_volumes("player").values()), [[65536]])
+
+    def end(self, *appducks):
+        for appduck in appducks:
+            appduck.close_input()
+            self.assertEqual(appduck.finish(20), (OK, 0))
 
     def assertPlayerAt(self, level, seconds=2):
         """The player's level, once the keeper or a ramp has had its time."""
@@ -76,6 +94,137 @@ class SeveralControllers(sound_world.SoundTestCase):
         b.process.kill()
         self.assertPlayerAt(1.0)
         sound_world.wait_for_no_appduck(self.server)
+
+    def test_ducks_sent_together_queue_behind_each_others_ramps(self):
+        # Five at the same moment, then six 50 ms apart, each deeper: each
+        # waits for the turn, none takes another's ramp for an original.
+        controllers = [self.appduck] + [self.another() for _ in range(4)]
+        for appduck, percent in zip(controllers, (80, 60, 40, 30, 20)):
+            appduck.send("duck %d player" % percent)
+        for appduck in controllers:
+            self.assertEqual(appduck.reply(20), DUCKED)
+        self.assertPlayerAt(0.2, 0)
+        self.end(*controllers)
+        self.assertPlayerOwn()
+        controllers = [self.another() for _ in range(6)]
+        for appduck, percent in zip(controllers, (70, 60, 50, 40, 30, 20)):
+            appduck.send("duck %d player" % percent)
+            time.sleep(0.05)
+        for appduck in controllers:
+            self.assertEqual(appduck.reply(20), DUCKED)
+        self.assertPlayerAt(0.2, 0)
+        for appduck, below in zip(reversed(controllers), (0.3, 0.4, 0.5, 0.6, 0.7, 1.0)):
+            self.assertEqual(appduck.ask("restore"), OK)
+            self.assertPlayerAt(below, 0)
+        self.end(*controllers)
+        self.assertPlayerOwn()
+
+    def test_a_holder_stopped_in_its_ramp_loses_no_level(self):
+        # A stops while it has the turn, its ramp half done; B waits its
+        # patience, then ducks without the turn from A's original.
+        a, b = self.appduck, self.another()
+        a.send("duck 20 player")
+        time.sleep(0.12)
+        a.process.send_signal(signal.SIGSTOP)
+        try:
+            started = time.monotonic()
+            b.send("duck 50 player")
+            self.assertEqual(b.reply(20), DUCKED)
+            waited = time.monotonic() - started
+        finally:
+            a.process.send_signal(signal.SIGCONT)
+        self.assertGreater(waited, 9)
+        self.assertEqual(a.reply(), DUCKED)
+        self.assertPlayerAt(0.2, 0)
+        self.assertEqual(b.ask("restore"), OK)
+        self.assertPlayerAt(0.2, 0)
+        self.assertEqual(a.ask("restore"), OK)
+        self.assertPlayerAt(1.0, 0)
+        self.end(a, b)
+        self.assertPlayerOwn()
+
+    def test_a_fresh_restore_lifts_what_a_controller_killed_with_its_keeper_held(self):
+        self.assertEqual(self.appduck.ask("duck 20 player"), DUCKED)
+        for pid in sound_world.appduck_processes(self.server):
+            os.kill(pid, signal.SIGKILL)
+        sound_world.wait_for_no_appduck(self.server)
+        self.assertPlayerAt(0.2, 0)
+        fresh = self.another()
+        self.assertEqual(fresh.ask("restore"), OK)
+        self.assertPlayerAt(1.0, 0)
+        self.end(fresh)
+        self.assertPlayerOwn()
+
+    def test_without_a_runtime_directory_controllers_still_share(self):
+        # A root shell, sudo, ssh without a login manager: no
+        # XDG_RUNTIME_DIR. A private TMPDIR keeps the test's table its own.
+        temporary = tempfile.mkdtemp(prefix="appduck-tmp.")
+        self.addCleanup(shutil.rmtree, temporary, True)
+        env = {name: value for name, value in self.server.env.items()
+               if name != "XDG_RUNTIME_DIR"}
+        env["TMPDIR"] = temporary
+        self.addCleanup(self.remove_system_runtime_table)
+        a, b = self.another(env), self.another(env)
+        for _ in range(5):
+            self.assertEqual(a.ask("duck 50 player"), DUCKED)
+            self.assertEqual(b.ask("duck 20 player"), DUCKED)
+            self.assertPlayerAt(0.2, 0)
+            self.assertEqual(b.ask("restore"), OK)
+            self.assertPlayerAt(0.5, 0)
+            self.assertEqual(a.ask("restore"), OK)
+            self.assertPlayerAt(1.0, 0)
+        self.end(a, b)
+        self.assertPlayerOwn()
+
+    def remove_system_runtime_table(self):
+        """Where the system keeps this user's runtime directory, the table
+        of this test's server is the test's to remove."""
+        socket = os.stat(self.server.env["PULSE_SERVER"][len("unix:"):])
+        table = "/run/user/%d/appduck/socket-%d-%d.table" % (os.getuid(), socket.st_dev,
+                                                              socket.st_ino)
+        if os.path.exists(table):
+            os.remove(table)
+
+    def test_a_full_runtime_directory_loses_no_level(self):
+        runtime = tempfile.mkdtemp(prefix="appduck-full.")
+        self.addCleanup(shutil.rmtree, runtime, True)
+        if subprocess.run(["mount", "-t", "tmpfs", "-o", "size=1m,mode=0700", "tmpfs", runtime],
+                          capture_output=True).returncode != 0:
+            self.skipTest("no tmpfs can be mounted here")
+        self.addCleanup(subprocess.run, ["umount", "-l", runtime])
+        env = dict(self.server.env, XDG_RUNTIME_DIR=runtime)
+        a, b = self.another(env), self.another(env)
+        self.assertEqual(a.ask("duck 50 player"), DUCKED)
+        # Full: not a byte more for anyone.
+        subprocess.run(["dd", "if=/dev/zero", "of=%s/fill" % runtime, "bs=64k"],
+                       capture_output=True)
+        self.assertEqual(os.statvfs(runtime).f_bavail, 0)
+        self.assertEqual(b.ask("duck 20 player"), DUCKED)
+        self.assertPlayerAt(0.2, 0)
+        self.assertEqual(a.ask("restore"), OK)
+        self.assertPlayerAt(0.2, 0)
+        c = self.another(env)
+        self.assertEqual(c.ask("duck 30 player"), DUCKED)
+        self.assertEqual(b.ask("restore"), OK)
+        self.assertPlayerAt(0.3, 0)
+        self.end(a, b, c)
+        self.assertPlayerOwn()
+
+    def test_a_server_stall_between_two_controllers_loses_no_level(self):
+        a, b = self.appduck, self.another()
+        self.assertEqual(a.ask("duck 20 player"), DUCKED)
+        group = self.server.process.pid
+        a.send("restore")
+        os.killpg(group, signal.SIGSTOP)
+        resume = threading.Timer(3, os.killpg, (group, signal.SIGCONT))
+        resume.start()
+        self.addCleanup(resume.join)
+        b.send("duck 50 player")
+        self.assertEqual(a.reply(30), OK)
+        self.assertEqual(b.reply(30), DUCKED)
+        self.assertPlayerAt(0.5)
+        self.end(a, b)
+        self.assertPlayerOwn()
 
     def test_two_private_servers_do_not_share(self):
         # One runtime directory, two servers: each appduck ducks its own

@@ -388,12 +388,12 @@ class OnePlayerTestCase(unittest.TestCase):
 
 def appduck_processes(server):
     """Every process running the program under test on this server: appduck
-    and any keeper it started (told apart from other tests' by their
-    runtime directory)."""
+    and any keeper it started (told apart from other tests' by the server
+    they were pointed at)."""
     if APPDUCK is None:
         return []
     target = os.path.realpath(APPDUCK)
-    marker = ("XDG_RUNTIME_DIR=%s" % server.dir).encode()
+    marker = ("PULSE_SERVER=%s" % server.env["PULSE_SERVER"]).encode()
     pids = []
     for entry in os.listdir("/proc"):
         if not entry.isdigit():
@@ -416,9 +416,11 @@ def wait_for_no_appduck(server, seconds=5):
 class Appduck:
     """appduck driven through pipes, one reply line per command."""
 
-    def __init__(self, server, debug_log=None):
-        """With debug_log, a file, appduck's diagnostics go there."""
-        env = dict(server.env, APPDUCK_DEBUG="1") if debug_log else server.env
+    def __init__(self, server, debug_log=None, env=None):
+        """With debug_log, a file, appduck's diagnostics go there; with env,
+        it runs in that environment instead of the server's."""
+        env = env or server.env
+        env = dict(env, APPDUCK_DEBUG="1") if debug_log else env
         self.process = subprocess.Popen([APPDUCK], env=env, stdin=subprocess.PIPE,
                                         stdout=subprocess.PIPE,
                                         stderr=debug_log or subprocess.PIPE)
