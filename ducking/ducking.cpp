@@ -167,6 +167,7 @@ void restore_command(const char*)
     // the next restore's, or the keeper's.
     if (nothing_saved())
         lift_ended_holders();
-    else
+    // Another controller may have held a session for this one meanwhile.
+    if (!nothing_saved())
         bring_saved_sessions_patiently(true);
 }
