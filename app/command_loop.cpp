@@ -3,6 +3,7 @@
 #include "audio/session_table.h"
 #include "ducking/ducking.h"
 #include "ducking/keeper.h"
+#include "ducking/spare.h"
 #include "json_writer.h"
 #include "session_list.h"
 
@@ -36,6 +37,12 @@ void restore_and_reply(const char* line)
     reply_ok();
 }
 
+void spare_and_reply(const char* line)
+{
+    spare_command(line);
+    reply_ok();
+}
+
 struct Command {
     const char* prefix;  // compared byte for byte with the line's start
     void (*handler)(const char* line);  // null: leave the loop
@@ -46,6 +53,7 @@ const Command kCommands[] = {
     {"list", list_command},
     {"duck ", duck_command},
     {"restore", restore_and_reply},
+    {"spare", spare_and_reply},
     {"quit", nullptr},
 };
 

@@ -129,6 +129,9 @@ uint32_t own_process_id();
 // When a running process started, so that a reused process id is not taken
 // for it; false when no such process runs.
 bool process_start_time(uint32_t pid, uint64_t* started);
+// The process that started a running process; false when it cannot be told
+// (no such process, or none started it).
+bool process_parent(uint32_t pid, uint32_t* parent);
 // A clock that only moves forward, in milliseconds from an arbitrary start.
 uint64_t monotonic_ms();
 // Waits until that clock reads the deadline (at once when it has passed),
@@ -175,10 +178,11 @@ enum class TurnLock {
     kBusy,    // another process has it
     kBroken,  // nowhere private to share, or the lock failed
 };
-// Takes the turn if it is free. Busy: `holder` names the process that has
-// it (0 when the system cannot tell). Broken: why is said under
-// APPDUCK_DEBUG.
-TurnLock try_shared_turn(uint32_t* holder);
+// Takes the turn if it is free, making the table first where there is none
+// and `make` (a controller that holds nothing makes none). Busy: `holder`
+// names the process that has it (0 when the system cannot tell). Broken:
+// why is said under APPDUCK_DEBUG, but for a table not made.
+TurnLock try_shared_turn(bool make, uint32_t* holder);
 void give_shared_turn();
 enum class TableRead {
     kWhole,    // the newest whole copy (empty before the first write)

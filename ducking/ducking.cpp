@@ -9,6 +9,7 @@
 #include "restore.h"
 #include "saved_volumes.h"
 #include "shared_turn.h"
+#include "spare.h"
 
 #include <climits>
 
@@ -80,7 +81,10 @@ bool plan_entry(SharedTurn& turn, int k, const Utf16Char* names, float share, in
     RampArrays& ramp = ramp_arrays();
     const SessionEntry& entry = session_at(k);
     ramp.from[k] = -1.0f;
-    if (!name_list_matches(entry.exe_name, names)) {
+    // A wildcard passes over what this controller spared; a name written
+    // out in full does not.
+    const NameMatch match = name_list_match(entry.exe_name, names);
+    if (match == NameMatch::kNone || (match == NameMatch::kWildcard && spared(entry))) {
         // Another controller that ended left it to go up.
         return moved_target(turn, entry, &ramp.from[k], &ramp.to[k], &ramp.own[k]);
     }

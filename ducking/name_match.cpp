@@ -34,6 +34,12 @@ bool token_matches(const Utf16Char* exe_name, const Utf16Char* token, int length
 
 bool name_list_matches(const Utf16Char* exe_name, const Utf16Char* names)
 {
+    return name_list_match(exe_name, names) != NameMatch::kNone;
+}
+
+NameMatch name_list_match(const Utf16Char* exe_name, const Utf16Char* names)
+{
+    NameMatch match = NameMatch::kNone;
     int end = 0;
     while (end < kNamesText - 1 && names[end])
         ++end;
@@ -49,9 +55,12 @@ bool name_list_matches(const Utf16Char* exe_name, const Utf16Char* names)
             ++first;
         while (last > first && names[last - 1] == ' ')
             --last;
-        if (last > first && token_matches(exe_name, names + first, last - first))
-            return true;
+        if (last > first && token_matches(exe_name, names + first, last - first)) {
+            if (names[last - 1] != '*')
+                return NameMatch::kWrittenOut;
+            match = NameMatch::kWildcard;
+        }
         start = stop + 1;
     }
-    return false;
+    return match;
 }

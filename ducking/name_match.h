@@ -10,3 +10,8 @@ constexpr int kNamesText = 2048;
 // matches the executable name itself or with ".exe" added, ignoring the case
 // of A to Z only; a token ending in `*` matches every name it begins.
 bool name_list_matches(const Utf16Char* exe_name, const Utf16Char* names);
+
+// How a names text names an executable: not at all, only through a
+// wildcard, or by a name written out in full (the strongest that applies).
+enum class NameMatch { kNone, kWildcard, kWrittenOut };
+NameMatch name_list_match(const Utf16Char* exe_name, const Utf16Char* names);

@@ -73,7 +73,7 @@ TurnLock wait_for_turn(TurnWait wait)
     uint32_t waited_on = 0;
     uint64_t since = monotonic_ms();
     for (;;) {
-        const TurnLock lock = try_shared_turn(&holder);
+        const TurnLock lock = try_shared_turn(wait == TurnWait::kPatiently, &holder);
         if (lock != TurnLock::kBusy || wait == TurnWait::kIfFree)
             return lock;
         if (holder != waited_on) {
@@ -213,7 +213,7 @@ SharedTurn take_turn(TurnWait wait)
         return turn;
     }
     const TurnLock lock = wait_for_turn(wait);
-    if (lock == TurnLock::kBusy && wait == TurnWait::kIfFree)
+    if (lock != TurnLock::kTaken && wait == TurnWait::kIfFree)
         return turn;
     turn.taken = lock == TurnLock::kTaken;
     g_in_turn = turn.taken;

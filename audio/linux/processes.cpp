@@ -153,10 +153,13 @@ bool executable_names_have_extensions()
     return false;
 }
 
-// The 22nd field of /proc/PID/stat, in clock ticks since boot; the fields
-// are counted after the command's closing parenthesis, as the command may
-// hold spaces and parentheses of its own.
-bool process_start_time(uint32_t pid, uint64_t* started)
+namespace {
+
+// One numeric field of /proc/PID/stat (K counted from 1, as proc(5) counts
+// them), of a process that still runs. The fields are counted after the
+// command's closing parenthesis, as the command may hold spaces and
+// parentheses of its own.
+bool stat_field(uint32_t pid, int k, uint64_t* value)
 {
     char path[32];
     std::snprintf(path, sizeof path, "/proc/%u/stat", pid);
@@ -174,11 +177,29 @@ bool process_start_time(uint32_t pid, uint64_t* started)
     if (!field || field[1] != ' ' || field[2] == 'Z' || field[2] == 'X')
         return false;
     // The space before field K is the (K - 2)th after the parenthesis.
-    for (int spaces = 0; field && spaces < 20; ++spaces)
+    for (int spaces = 0; field && spaces < k - 2; ++spaces)
         field = std::strchr(field + 1, ' ');
     if (!field)
         return false;
     const char* end = nullptr;
-    *started = read_decimal_digits(field + 1, &end);
+    *value = read_decimal_digits(field + 1, &end);
     return end != field + 1;
+}
+
+}  // namespace
+
+// The 22nd field, in clock ticks since boot.
+bool process_start_time(uint32_t pid, uint64_t* started)
+{
+    return stat_field(pid, 22, started);
+}
+
+// The 4th field; 0 for a process the kernel started.
+bool process_parent(uint32_t pid, uint32_t* parent)
+{
+    uint64_t read = 0;
+    if (!stat_field(pid, 4, &read) || read == 0 || read > UINT32_MAX)
+        return false;
+    *parent = static_cast<uint32_t>(read);
+    return true;
 }

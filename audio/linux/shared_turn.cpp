@@ -36,19 +36,21 @@ int g_io = -1;    // the file table_file.h reads and writes through
 
 // The server by its socket's identity; a server not on a local socket by
 // its address, with every byte but letters, digits, '.' and '-' made '_'.
-// Named before any connection: a server that is not there shares nothing
-// anyway, and is not asked twice.
-void server_name(char* name, int capacity)
+// Named before any connection, which is not asked twice; a local socket
+// that is not there is no server to share.
+bool server_name(char* name, int capacity)
 {
     const char* server = sound_server_address();
     if (std::strncmp(server, "unix:", 5) == 0)
         server += 5;
     struct stat status;
-    if (server[0] == '/' && stat(server, &status) == 0) {
+    if (server[0] == '/') {
+        if (stat(server, &status) != 0)
+            return false;
         std::snprintf(name, static_cast<size_t>(capacity), "socket-%llu-%llu.table",
                       static_cast<unsigned long long>(status.st_dev),
                       static_cast<unsigned long long>(status.st_ino));
-        return;
+        return true;
     }
     int length = std::snprintf(name, static_cast<size_t>(capacity), "server-");
     for (; *server && length < capacity - 7; ++server, ++length) {
@@ -58,6 +60,7 @@ void server_name(char* name, int capacity)
         name[length] = plain ? c : '_';
     }
     std::snprintf(name + length, static_cast<size_t>(capacity - length), ".table");
+    return true;
 }
 
 // The place's directory, when it is one this user alone can enter; made
@@ -181,7 +184,11 @@ bool make_file_whole(const char* directory, const char* path, size_t length)
 bool table_path(char* path, bool make)
 {
     char name[kPathBytes / 4];
-    server_name(name, sizeof name);
+    if (!server_name(name, sizeof name)) {
+        if (make)
+            diagnose("no sound server at %s: nothing to share", sound_server_address());
+        return false;
+    }
     char directory[kPathBytes / 2];
     for (int i = 0; place(i, directory); ++i) {
         if (directory[0] && private_place(directory, false) &&
@@ -242,11 +249,11 @@ const TableFile kTableFile = {read_at, write_at};
 
 }  // namespace
 
-TurnLock try_shared_turn(uint32_t* holder)
+TurnLock try_shared_turn(bool make, uint32_t* holder)
 {
     *holder = 0;
     char path[kPathBytes];
-    if (g_turn >= 0 || !table_path(path, true))
+    if (g_turn >= 0 || !table_path(path, make))
         return TurnLock::kBroken;
     const int file = open(path, O_RDWR | O_CLOEXEC | O_NOFOLLOW);
     if (file < 0) {

@@ -47,6 +47,7 @@ struct WorldSession {
 
 struct WorldProcess {
     uint32_t pid;
+    uint32_t parent;  // 0: none known
     uint64_t started;
     Utf16Char exe[kMaxExeName];
     bool ended;
@@ -78,6 +79,7 @@ struct World {
     WorldProcess processes[kMaxProcesses];
     int process_total;
     uint32_t own_pid;
+    uint32_t own_parent;
     Failure failures[kMaxFailures];
     int failure_total;
     SimVolumeSet volume_log[kMaxVolumeLog];
@@ -642,7 +644,20 @@ bool process_start_time(uint32_t pid, uint64_t* started)
     return false;
 }
 
-TurnLock try_shared_turn(uint32_t* holder)
+bool process_parent(uint32_t pid, uint32_t* parent)
+{
+    note_call();
+    *parent = 0;
+    if (pid == g_world.own_pid)
+        *parent = g_world.own_parent;
+    for (int i = 0; i < g_world.process_total && *parent == 0; ++i) {
+        if (g_world.processes[i].pid == pid && !g_world.processes[i].ended)
+            *parent = g_world.processes[i].parent;
+    }
+    return *parent != 0;
+}
+
+TurnLock try_shared_turn(bool, uint32_t* holder)
 {
     assert(!g_world.turn_held);
     *holder = 0;
@@ -806,6 +821,7 @@ void sim_add_process(uint32_t pid, const char* exe_utf8)
     assert(g_world.process_total < kMaxProcesses);
     WorldProcess& process = g_world.processes[g_world.process_total++];
     process.pid = pid;
+    process.parent = 0;
     process.started = static_cast<uint64_t>(g_world.process_total);
     process.ended = false;
     Utf16Char name[kMaxExeName * 4];
@@ -865,6 +881,16 @@ void sim_interrupt()
 void sim_set_own_pid(uint32_t pid)
 {
     g_world.own_pid = pid;
+}
+
+void sim_set_parent(uint32_t pid, uint32_t parent)
+{
+    if (pid == g_world.own_pid)
+        g_world.own_parent = parent;
+    for (int i = 0; i < g_world.process_total; ++i) {
+        if (g_world.processes[i].pid == pid && !g_world.processes[i].ended)
+            g_world.processes[i].parent = parent;
+    }
 }
 
 void sim_set_names_without_extensions()

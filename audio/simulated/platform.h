@@ -55,6 +55,8 @@ void sim_end_session(int session);
 void sim_add_process(uint32_t pid, const char* exe_utf8);
 void sim_end_process(uint32_t pid);
 void sim_set_own_pid(uint32_t pid);
+// The process that started a running one (this program's own included).
+void sim_set_parent(uint32_t pid, uint32_t parent);
 // Executable names are whole names, as on Linux (by default they carry an
 // extension, as on Windows).
 void sim_set_names_without_extensions();

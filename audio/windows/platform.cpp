@@ -363,6 +363,28 @@ uint32_t own_process_id()
     return GetCurrentProcessId();
 }
 
+// Toolhelp's record of the process; a snapshot of its own, apart from the
+// walk of the session table's.
+bool process_parent(uint32_t pid, uint32_t* parent)
+{
+    HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+    if (snapshot == INVALID_HANDLE_VALUE) {
+        diagnose("CreateToolhelp32Snapshot failed: error %lu", GetLastError());
+        return false;
+    }
+    PROCESSENTRY32W entry;
+    entry.dwSize = sizeof entry;
+    bool found = false;
+    for (bool more = Process32FirstW(snapshot, &entry); more && !found;
+         more = Process32NextW(snapshot, &entry)) {
+        found = entry.th32ProcessID == pid;
+        if (found)
+            *parent = entry.th32ParentProcessID;
+    }
+    CloseHandle(snapshot);
+    return found && *parent != 0;
+}
+
 uint64_t monotonic_ms()
 {
     return now_us() / 1000;

@@ -122,7 +122,7 @@ bool make_table_whole(const wchar_t* path)
     return whole;
 }
 
-HANDLE open_table(DWORD access)
+HANDLE open_table(DWORD access, bool make)
 {
     wchar_t path[kPathUnits];
     if (!table_path(path))
@@ -130,10 +130,13 @@ HANDLE open_table(DWORD access)
     const DWORD sharing = FILE_SHARE_READ | FILE_SHARE_WRITE;
     HANDLE file = CreateFileW(path, access, sharing, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL,
                               nullptr);
-    if (file == INVALID_HANDLE_VALUE && GetLastError() == ERROR_FILE_NOT_FOUND &&
-        (access & GENERIC_WRITE) && make_table_whole(path))
-        file = CreateFileW(path, access, sharing, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL,
-                           nullptr);
+    if (file == INVALID_HANDLE_VALUE && GetLastError() == ERROR_FILE_NOT_FOUND) {
+        if (!make)
+            return INVALID_HANDLE_VALUE;  // none made yet: nothing to say
+        if (make_table_whole(path))
+            file = CreateFileW(path, access, sharing, nullptr, OPEN_EXISTING,
+                               FILE_ATTRIBUTE_NORMAL, nullptr);
+    }
     LARGE_INTEGER size{};
     if (file != INVALID_HANDLE_VALUE &&
         (!GetFileSizeEx(file, &size) || size.QuadPart != kTableFileBytes)) {
@@ -187,7 +190,7 @@ bool process_start_time(uint32_t pid, uint64_t* started)
     return running;
 }
 
-TurnLock try_shared_turn(uint32_t* holder)
+TurnLock try_shared_turn(bool make, uint32_t* holder)
 {
     *holder = 0;
     wchar_t name[kNameUnits];
@@ -211,7 +214,7 @@ TurnLock try_shared_turn(uint32_t* holder)
         CloseHandle(mutex);
         return TurnLock::kBroken;
     }
-    g_io = open_table(GENERIC_READ | GENERIC_WRITE);
+    g_io = open_table(GENERIC_READ | GENERIC_WRITE, make);
     if (g_io == INVALID_HANDLE_VALUE) {
         ReleaseMutex(mutex);
         CloseHandle(mutex);
@@ -243,7 +246,7 @@ TableRead read_shared_table(char* text, int capacity)
     text[0] = 0;
     const bool own = g_turn != nullptr;
     if (!own)
-        g_io = open_table(GENERIC_READ);
+        g_io = open_table(GENERIC_READ, false);
     if (g_io == INVALID_HANDLE_VALUE)
         return TableRead::kFailed;
     const TableRead read = read_table_file(kTableFile, text, capacity);

@@ -4,6 +4,7 @@
 #pragma once
 
 #include "ducking/saved_volumes.h"
+#include "ducking/spare.h"
 #include "support/sim_world.h"
 
 #include <gtest/gtest.h>
@@ -14,6 +15,7 @@ protected:
     {
         sim_reset();
         forget_saved_volumes();
+        forget_spared();
         endpoint = sim_add_endpoint();
         player = add_app(endpoint, 10, "player.exe", 0.8f);
     }

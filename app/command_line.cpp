@@ -1,0 +1,48 @@
+#include "command_line.h"
+
+#include "ducking/keeper_records.h"
+
+#include <cstdio>
+#include <cstring>
+
+namespace {
+
+constexpr char kUsage[] =
+    "usage: appduck [--help | --version]\n"
+    "\n"
+    "appduck reads one command per line on standard input and answers each\n"
+    "with one line of JSON on standard output:\n"
+    "  list            the applications playing sound, with their volumes\n"
+    "  duck P NAMES    lower the named applications (';' between names, a\n"
+    "                  trailing '*' for every name it begins) to P percent\n"
+    "                  of their own volume\n"
+    "  restore         bring back everything this appduck lowered\n"
+    "  spare [NAMES]   never lower these through a wildcard; without names,\n"
+    "                  the program that started appduck and its children\n"
+    "  quit            restore and exit (so does the end of input)\n"
+    "\n"
+    "APPDUCK_DEBUG=1 in the environment writes each failure to standard error.\n"
+    "See man appduck.\n";
+
+}  // namespace
+
+Invocation read_arguments(int argc, char** argv)
+{
+    if (argc < 2 || std::strcmp(argv[1], kKeeperMarker) == 0)
+        return Invocation::kRun;
+    if (argc == 2 && std::strcmp(argv[1], "--version") == 0)
+        return Invocation::kVersion;
+    if (argc == 2 && std::strcmp(argv[1], "--help") == 0)
+        return Invocation::kHelp;
+    return Invocation::kMistake;
+}
+
+void print_version()
+{
+    std::printf("appduck %s\n", APPDUCK_VERSION);
+}
+
+void print_usage(bool asked)
+{
+    std::fputs(kUsage, asked ? stdout : stderr);
+}
