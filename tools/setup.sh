@@ -7,7 +7,7 @@ g++-mingw-w64-x86-64-posix wine wine64
 pulseaudio pulseaudio-utils libpulse-dev python3
 pipewire pipewire-pulse wireplumber dbus
 clang libclang-rt-14-dev libbenchmark-dev valgrind nodejs scdoc
-dpkg-dev lintian"
+dpkg-dev lintian espeak-ng python3-venv python3-setuptools python3-wheel"
 
 missing=""
 for package in $packages; do

@@ -1,63 +1,20 @@
 #!/usr/bin/env node
 // Ducks applications while a command runs, then restores them: a small
-// appduck controller with nothing but Node.js's own modules.
+// controller on the appduck client library (clients/node, or installed).
 //
-//   duck_while.js [--appduck PATH] [--percent P] NAMES -- COMMAND [ARGS...]
+//   node duck_while.js [--appduck PATH] [--percent P] NAMES -- COMMAND [ARGS...]
+//   node duck_while.js 'player;chat*' -- espeak-ng 'The meeting starts in five minutes'
 //
-// appduck answers every command with exactly one line of JSON, in order, so
-// the client keeps a queue of waiting promises and settles the oldest with
-// each line. `duck` and `restore` answer when their ramp is done (about
-// 300 ms); `list` answers at once.
+// The client starts appduck (PATH, APPDUCK, or where the packages install
+// it when no --appduck is given) and pairs each reply with its call.
 'use strict';
+const { spawn } = require('node:child_process');
 
-const { spawn } = require('child_process');
-const readline = require('readline');
-
-const REPLY_TIMEOUT_MS = 5000; // a ramp takes 300 ms; far longer is a hang
-
-class AppduckGone extends Error {}
-
-class Appduck {
-  constructor(path) {
-    this.waiting = [];
-    this.gone = false;
-    this.child = spawn(path, [], { stdio: ['pipe', 'pipe', 'inherit'] });
-    this.child.on('error', () => this.end()); // not found, not executable
-    this.exited = new Promise((resolve) => this.child.on('close', resolve));
-    this.child.stdin.on('error', () => {}); // EPIPE: seen as the end below
-    readline.createInterface({ input: this.child.stdout })
-      .on('line', (line) => {
-        const next = this.waiting.shift();
-        if (next) next.resolve(JSON.parse(line));
-      })
-      .on('close', () => this.end());
-  }
-
-  // End of appduck's output: no waiting command will get its reply.
-  end() {
-    this.gone = true;
-    for (const next of this.waiting.splice(0)) next.reject(new AppduckGone());
-  }
-
-  ask(command) {
-    if (this.gone) return Promise.reject(new AppduckGone());
-    return new Promise((resolve, reject) => {
-      const timer = setTimeout(() => reject(new Error(`no reply to ${command}`)),
-                               REPLY_TIMEOUT_MS);
-      this.waiting.push({
-        resolve: (reply) => { clearTimeout(timer); resolve(reply); },
-        reject: (error) => { clearTimeout(timer); reject(error); },
-      });
-      this.child.stdin.write(`${command}\n`);
-    });
-  }
-
-  // Ends appduck's input: it restores what is ducked, answers {"ok":true}
-  // and exits with 0.
-  close() {
-    this.child.stdin.end();
-    return this.exited;
-  }
+let appduck;
+try {
+  appduck = require('appduck');
+} catch {
+  appduck = require('../../clients/node'); // run from the source tree
 }
 
 function run(command) {
@@ -71,7 +28,7 @@ function run(command) {
 const USAGE = 'usage: duck_while.js [--appduck PATH] [--percent P] NAMES -- COMMAND...';
 
 async function main(argv) {
-  let path = 'appduck';
+  let path;
   let percent = '20';
   while (argv[0] === '--appduck' || argv[0] === '--percent') {
     if (argv[0] === '--appduck') path = argv[1];
@@ -91,32 +48,30 @@ async function main(argv) {
     return 2;
   }
 
-  const appduck = new Appduck(path);
+  let client = null;
   try {
-    const reply = await appduck.ask(`duck ${percent} ${names}`);
-    console.log(reply.bajados ? `appduck: ducked ${names} to ${percent} %`
-                              : `appduck: nothing playing matches ${names}`);
+    client = new appduck.Appduck({ path });
+    console.log(await client.duck(Number(percent), names)
+      ? `appduck: ducked ${names} to ${percent} %`
+      : `appduck: nothing playing matches ${names}`);
   } catch (error) {
-    if (!(error instanceof AppduckGone)) throw error;
+    if (!(error instanceof appduck.AppduckError)) throw error;
     // Ducking is a courtesy: the command still runs, only louder.
-    console.error('appduck: not running; going on without ducking');
+    console.error(`appduck: not running; going on without ducking (${error.message})`);
   }
 
   const status = await run(command);
 
-  try {
-    await appduck.ask('restore');
-    console.log('appduck: restored');
-  } catch (error) {
-    if (!(error instanceof AppduckGone)) throw error;
+  if (client) {
+    try {
+      await client.restore();
+      console.log('appduck: restored');
+    } catch (error) {
+      if (!(error instanceof appduck.AppduckError)) throw error;
+    }
+    await client.close();
   }
-  await appduck.close();
   return status;
 }
 
-// Run as a program, not when required: the Appduck client is reusable.
-if (require.main === module) {
-  main(process.argv.slice(2)).then((status) => { process.exitCode = status; });
-}
-
-module.exports = { Appduck, AppduckGone };
+main(process.argv.slice(2)).then((status) => { process.exitCode = status; });

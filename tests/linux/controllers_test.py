@@ -21,6 +21,29 @@ import sound_world  # noqa: E402
 
 DUCKED = '{"ok":true,"bajados":1}\n'
 OK = '{"ok":true}\n'
+CLIENTS = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "clients", "python")
+
+# A controller with a voice of its own: a child that keeps a stream open
+# from before the spare, and one started after it. Each step waits for a
+# line from the test.
+OWN_VOICE = r"""
+import subprocess, sys
+sys.path.insert(0, sys.argv[1])
+import appduck
+early, late = sys.argv[2], sys.argv[3]
+voices = [subprocess.Popen([early, "1", "-", "2"])]
+input()
+client = appduck.Appduck()
+client.spare()
+voices.append(subprocess.Popen([late, "1", "-", "2"]))
+input()
+print(client.duck(20, "*"), flush=True)
+input()
+client.close()
+for voice in voices:
+    voice.kill()
+    voice.wait()
+"""
 
 
 class SeveralControllers(sound_world.SoundTestCase):
@@ -224,6 +247,38 @@ class SeveralControllers(sound_world.SoundTestCase):
         self.assertEqual(b.reply(30), DUCKED)
         self.assertPlayerAt(0.5)
         self.end(a, b)
+        self.assertPlayerOwn()
+
+    def test_spare_leaves_the_controllers_own_voice_up(self):
+        voices = tempfile.mkdtemp(prefix="appduck-voices.")
+        self.addCleanup(shutil.rmtree, voices, True)
+        for name in ("voice", "later-voice"):
+            shutil.copy(os.environ["APPDUCK_STREAM_POOL"], os.path.join(voices, name))
+        env = dict(self.server.env, APPDUCK=sound_world.APPDUCK)
+        controller = subprocess.Popen(
+            [sys.executable, "-c", OWN_VOICE, CLIENTS, os.path.join(voices, "voice"),
+             os.path.join(voices, "later-voice")],
+            env=env, stdin=subprocess.PIPE, stdout=subprocess.PIPE, text=True)
+        self.addCleanup(controller.wait)
+        self.addCleanup(controller.kill)
+
+        def step():
+            controller.stdin.write("\n")
+            controller.stdin.flush()
+        playing = lambda name: name in self.server.sink_inputs()
+        sound_world.wait_until(lambda: playing("voice"), 10, "the early voice")
+        step()
+        sound_world.wait_until(lambda: playing("later-voice"), 10, "the later voice")
+        step()
+        self.assertEqual(controller.stdout.readline(), "1\n")
+        levels = self.server.sink_inputs()
+        self.assertAlmostEqual(levels["player"][0], 0.2, delta=0.001)
+        self.assertEqual(levels["voice"], [1.0, 1.0])
+        self.assertEqual(levels["later-voice"], [1.0, 1.0])
+        step()
+        controller.stdin.close()
+        self.assertEqual(controller.wait(20), 0)
+        controller.stdout.close()
         self.assertPlayerOwn()
 
     def test_two_private_servers_do_not_share(self):

@@ -1,0 +1,57 @@
+// The Node.js client's side of clients_test.py: each check prints what it
+// saw as one JSON line; "wait" lines are for the test to act upon, and it
+// answers each with a line on our standard input.
+"use strict";
+const readline = require("node:readline");
+const appduck = require("appduck");
+
+const lines = readline.createInterface({ input: process.stdin })[Symbol.asyncIterator]();
+async function step(what) {
+  console.log(JSON.stringify({ wait: what }));
+  await lines.next();
+}
+
+async function outcome(promise) {
+  try {
+    return { value: await promise };
+  } catch (error) {
+    return { error: error.name, message: error.message, status: error.status ?? null };
+  }
+}
+
+const checks = {
+  async stall() {
+    const client = new appduck.Appduck({ timeout: 1000 });
+    const ducked = await client.duck(20, "player");
+    await step("stop the server");
+    const restore = await outcome(client.restore());
+    await step("resume the server");
+    const list = await outcome(client.list());
+    await client.close();
+    return { ducked, restore, list };
+  },
+  async missing() {
+    return outcome(Promise.resolve().then(() => new appduck.Appduck({ path: process.argv[3] })));
+  },
+  async killed() {
+    const client = new appduck.Appduck();
+    await client.duck(20, "player");
+    await step("kill appduck " + client._child.pid);
+    return outcome(client.list());
+  },
+  async aborted() {
+    const client = new appduck.Appduck();
+    const controller = new AbortController();
+    const duck = outcome(client.duck(20, "player", { signal: controller.signal }));
+    controller.abort();
+    const aborted = await duck;
+    const list = await outcome(client.list());
+    await client.close();
+    return { aborted, list };
+  },
+};
+
+checks[process.argv[2]]().then((result) => {
+  console.log(JSON.stringify({ result }));
+  process.exit(0);
+});
