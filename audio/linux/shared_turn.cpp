@@ -156,7 +156,7 @@ bool make_file_whole(const char* directory, const char* path, size_t length)
         diagnose("making %s failed: %s", fresh, std::strerror(errno));
         return false;
     }
-    static const char zeros[64 * 1024] = {};
+    static char zeros[64 * 1024];  // zeros, and no room in the program file
     const char* failed = nullptr;
     for (size_t done = 0; !failed && done < length; done += sizeof zeros) {
         if (!write_all(file, zeros, length - done < sizeof zeros ? length - done : sizeof zeros))
@@ -184,11 +184,9 @@ bool make_file_whole(const char* directory, const char* path, size_t length)
 bool table_path(char* path, bool make)
 {
     char name[kPathBytes / 4];
-    if (!server_name(name, sizeof name)) {
-        if (make)
-            diagnose("no sound server at %s: nothing to share", sound_server_address());
+    // No server: nothing to change, nor to share (the connection says why).
+    if (!server_name(name, sizeof name))
         return false;
-    }
     char directory[kPathBytes / 2];
     for (int i = 0; place(i, directory); ++i) {
         if (directory[0] && private_place(directory, false) &&
@@ -208,7 +206,7 @@ bool table_path(char* path, bool make)
             return true;
     }
     if (make)
-        diagnose("no private place could hold the shared table");
+        diagnose("no private place could hold the shared table: nothing is shared");
     return false;
 }
 

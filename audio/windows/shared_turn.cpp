@@ -105,7 +105,7 @@ bool make_table_whole(const wchar_t* path)
         diagnose("making the shared table failed: error %lu", GetLastError());
         return false;
     }
-    static const char zeros[64 * 1024] = {};
+    static char zeros[64 * 1024];  // zeros, and no room in the program file
     bool whole = true;
     for (int done = 0; whole && done < kTableFileBytes; done += static_cast<int>(sizeof zeros)) {
         DWORD wrote = 0;
