@@ -2,7 +2,8 @@
 (registered in WINEPREFIX by prepare_standin_prefix.sh), with real idle
 Windows processes behind the sessions, driven through pipes.
 
-usage: end_to_end_test.py appduck.exe idle_process.exe launcher.exe [unittest arguments]
+usage: end_to_end_test.py appduck.exe idle_process.exe launcher.exe controller.exe
+       [unittest arguments]
 """
 import glob
 import os
@@ -20,6 +21,7 @@ import unittest
 APPDUCK = None
 IDLE = None
 LAUNCHER = None
+CONTROLLER = None
 # Processes of ours under chosen names; Wine gives every started program a
 # dot (CreateProcess appends ".exe"), so a name without one cannot be had.
 PROCESS_NAMES = ("player.exe", "Chat.exe", "Müsik.exe", "my.player.exe")
@@ -611,7 +613,42 @@ class Restarts(WineWorld):
         return f32(sets[-1][0]) if sets else None
 
 
+class Spare(WineWorld):
+    """A Windows controller that started appduck.exe and a voice of its own:
+    `spare` keeps the voice up through `duck 20 *`, while the player goes
+    down and comes back."""
+
+    def test_a_wildcard_passes_over_the_controllers_own_voice(self):
+        directory = tempfile.mkdtemp(dir=self.workdir)
+        voice = os.path.join(directory, "voice.exe")
+        shutil.copy(IDLE, voice)
+        voice_id, go = voice + ".pid", os.path.join(directory, "go")
+        player = self.pid("player.exe")
+        env = self.standin_env(["endpoint", "session %d 0.5" % player])
+        log_file = os.path.join(self.workdir, "log.txt")
+        output_file = os.path.join(self.workdir, "output.txt")
+        with open(output_file, "wb") as stdout:
+            controller = subprocess.Popen(
+                ["wine", CONTROLLER, windows_path(APPDUCK), windows_path(voice),
+                 windows_path(voice_id), windows_path(go), "spare", "duck 20 *", "list"],
+                env=env, stdin=subprocess.DEVNULL, stdout=stdout, stderr=subprocess.DEVNULL)
+            voice_pid = self.process_id("voice.exe", voice_id)
+            with open(os.path.join(self.workdir, "world.txt"), "w") as world:
+                world.write("endpoint\nsession %d 0.5\nsession %d 1.0\n" % (player, voice_pid))
+            open(go, "w").close()
+            self.assertEqual(controller.wait(60), 0)
+        with open(output_file, "rb") as output, open(log_file) as log:
+            replies, run = output.read(), Run(b"", 0, log.read().splitlines())
+        self.assertEqual(replies, OK + ducked(1) +
+                         b'[{"exe":"player.exe","name":"player","vol":10},'
+                         b'{"exe":"voice.exe","name":"voice","vol":100}]\r\n' + OK)
+        self.check_references(run.log)
+        self.assertEqual(run.sets(2), [], "the voice was never set")
+        self.assertAlmostEqual(run.sets(1)[-1][0], 0.5, delta=1e-7)
+
+
 if __name__ == "__main__":
+    CONTROLLER = os.path.abspath(sys.argv.pop(4))
     LAUNCHER = os.path.abspath(sys.argv.pop(3))
     IDLE = os.path.abspath(sys.argv.pop(2))
     APPDUCK = os.path.abspath(sys.argv.pop(1))
