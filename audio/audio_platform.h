@@ -71,10 +71,14 @@ bool get_session_level(VolumeControl* volume, SessionLevel* level);
 // its balance kept; a share of exactly 1 sets `own` as it is. Does not wait
 // for the platform's answer.
 void set_session_level(VolumeControl* volume, const SessionLevel& own, float share);
-// Waits, within the platform's deadline, until every volume set and memory
-// write made so far has been applied. False when that cannot be confirmed:
-// the platform went away, did not answer in time, or refused a set.
+// Waits until every volume set and memory write made so far has been
+// applied. False when that cannot be confirmed: the platform went away,
+// refused a set, or answered nothing at all for kNoAnswerLimitMs.
 bool confirm_volume_changes();
+// A platform that confirms its changes late (a sound server) is waited for
+// as long as it keeps answering; only silence this long gives up on it: a
+// hung or stopped server, not a busy one still answering.
+constexpr uint64_t kNoAnswerLimitMs = 2000;
 
 // What the platform remembers of an application's volume for its future
 // sessions, apart from any live session: PulseAudio's and WirePlumber's

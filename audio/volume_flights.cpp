@@ -1,22 +1,18 @@
 #include "volume_flights.h"
 
-bool flight_send(VolumeFlight& flight, float level)
+bool flight_send(VolumeFlight& flight)
 {
     if (flight.in_flight) {
         flight.waiting = true;
-        flight.level = level;
         return false;
     }
     flight.in_flight = true;
     return true;
 }
 
-bool flight_answered(VolumeFlight& flight, float* next)
+bool flight_answered(VolumeFlight& flight)
 {
     flight.in_flight = flight.waiting;
-    if (!flight.waiting)
-        return false;
     flight.waiting = false;
-    *next = flight.level;
-    return true;
+    return flight.in_flight;
 }

@@ -1,7 +1,7 @@
 // The cost of one rebuild of the session table on the simulated platform,
 // by number of sessions and of running processes: each session looks its
 // process up in a process snapshot, so the cost grows with both.
-#include "audio/simulated/platform.h"
+#include "support/simulated/platform.h"
 #include "audio/session_table.h"
 
 #include <benchmark/benchmark.h>

@@ -2,7 +2,7 @@
 // session costs exactly the allocations of a short one (stdio's buffers,
 // made once). malloc and friends are counted by interposing glibc's.
 #include "app/command_loop.h"
-#include "audio/simulated/platform.h"
+#include "support/simulated/platform.h"
 #include "support/sim_world.h"
 
 #include <gtest/gtest.h>

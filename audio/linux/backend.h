@@ -1,14 +1,74 @@
-// What the Linux backend's files share: platform.cpp calls these, and
-// nothing in them calls back into it.
+// What the Linux backend's files provide one another, by the file that
+// provides it and the files that use it. Nothing else crosses between them;
+// everything else each file keeps to itself.
+//
+//   clock_and_signals.cpp  the clock, the sleep, the stop signals, the
+//                          platform's start
+//   connection.cpp         the one connection to the sound server, its
+//                          waits, and the platform's end
+//   sessions.cpp           sinks and sink inputs as endpoints and sessions,
+//                          their volumes
+//   stream_memory.cpp      the server's memory of stream volumes
+//   processes.cpp          /proc: process names, parents, start times
+//   keeper.cpp             the keeper's process and pipe
+//   shared_turn.cpp        the turn and table several controllers share
+//   pulse_library.cpp      libpulse, loaded when first needed: its calls
+//                          are declared in pulse_library.h
 #pragma once
 
-// The next process snapshot reads /proc afresh: called as a rebuild of the
-// session table begins (processes.cpp).
-void forget_process_ids();
+#include <cstdint>
 
-// This process is the keeper, started with its pipe (keeper.cpp).
-bool running_as_keeper();
+struct pa_context;
+struct pa_operation;
+
+// ---- clock_and_signals.cpp, for connection.cpp ----------------------------
+
+// CLOCK_MONOTONIC in microseconds: the backend's one clock.
+long long monotonic_us();
+
+// ---- connection.cpp, for sessions.cpp, stream_memory.cpp,
+// clock_and_signals.cpp and shared_turn.cpp --------------------------------
 
 // The address libpulse tries first: PULSE_SERVER, else the user's runtime
-// socket (a client.conf is not read here), as text (platform.cpp).
+// socket (a client.conf is not read here), as text.
 const char* sound_server_address();
+// A working connection, made afresh when there is none or it broke; false
+// when no server answers (which is no error: the table is then empty).
+bool connect_to_sound_server();
+// The connection's context while it is ready; null otherwise.
+pa_context* sound_server();
+const char* sound_server_error();
+// Waits for an operation and unrefs it; false when it was cancelled (the
+// server went away) or nothing came from the server within the deadline,
+// in which case the connection is dropped.
+bool wait_for(pa_operation* operation, const char* what);
+// The server answered something: the silence a wait measures starts anew.
+void note_answer();
+// A change (a volume set, a memory write) sent without waiting, counted
+// until its answer; false when it could not even be sent (it is lost).
+bool track_change(pa_operation* operation, const char* what);
+// The answer of a change, as a libpulse success callback.
+void on_change_answered(pa_context* context, int success, void* userdata);
+// A change that will not be applied (refused, or never sent).
+void note_change_lost();
+// Whether a change was lost since the last time this was asked.
+bool take_changes_lost();
+// Runs the connection until every change sent has been answered, or
+// silence past the deadline drops it.
+void wait_for_answers();
+// Sends what is queued and dispatches what arrived, without waiting.
+void run_pending();
+// Runs the connection until the deadline, so changes go out and answers
+// come in while the caller waits; at once without a connection.
+void serve_sound_server(long long until_us);
+
+// ---- processes.cpp, for sessions.cpp --------------------------------------
+
+// The next process snapshot reads /proc afresh: called as a rebuild of the
+// session table begins.
+void forget_process_ids();
+
+// ---- keeper.cpp, for clock_and_signals.cpp --------------------------------
+
+// This process is the keeper, started with its pipe.
+bool running_as_keeper();

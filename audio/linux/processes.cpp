@@ -1,4 +1,5 @@
-// The process snapshot on Linux: a walk over the process ids in /proc. The
+// The processes on Linux, from /proc: the process snapshot, a walk over
+// the process ids there, and each process's parent and start time. The
 // ids are read once per rebuild of the session table (the table takes a
 // snapshot for every session, and reading /proc costs as much as the rest
 // of a rebuild); a process's name is read only once the caller has found
@@ -146,6 +147,11 @@ void current_process_exe(ProcessSnapshot*, Utf16Char* exe_name)
 }
 
 void close_process_snapshot(ProcessSnapshot*) {}
+
+uint32_t own_process_id()
+{
+    return static_cast<uint32_t>(getpid());
+}
 
 // A Linux executable has no extension: a dot in its name is the name's own.
 bool executable_names_have_extensions()

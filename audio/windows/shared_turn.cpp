@@ -176,20 +176,6 @@ const TableFile kTableFile = {read_at, write_at};
 
 }  // namespace
 
-bool process_start_time(uint32_t pid, uint64_t* started)
-{
-    HANDLE process = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, pid);
-    if (!process)
-        return false;
-    FILETIME created, exited, kernel, user;
-    DWORD code = 0;
-    const bool running = GetProcessTimes(process, &created, &exited, &kernel, &user) &&
-                         GetExitCodeProcess(process, &code) && code == STILL_ACTIVE;
-    CloseHandle(process);
-    *started = (static_cast<uint64_t>(created.dwHighDateTime) << 32) | created.dwLowDateTime;
-    return running;
-}
-
 TurnLock try_shared_turn(bool make, uint32_t* holder)
 {
     *holder = 0;

@@ -1,7 +1,7 @@
 // Shorthands for setting up the simulated audio world in tests.
 #pragma once
 
-#include "audio/simulated/platform.h"
+#include "support/simulated/platform.h"
 
 #include <cstdint>
 #include <string>

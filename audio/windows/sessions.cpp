@@ -1,6 +1,6 @@
-// The real Windows calls: COM's Core Audio endpoints and sessions, the
-// Toolhelp process snapshot and the kernel's clock. Nothing more: handles
-// are the interface pointers themselves.
+// The Windows backend's audio sessions: COM's Core Audio endpoints and
+// sessions, and their volumes. Nothing more: handles are the interface
+// pointers themselves.
 #include "audio/audio_platform.h"
 #include "audio/diagnostics.h"
 #include "audio/handles.h"
@@ -8,7 +8,6 @@
 #include <windows.h>
 #include <audiopolicy.h>
 #include <mmdeviceapi.h>
-#include <tlhelp32.h>
 
 #include <cstdio>
 #include <cstring>
@@ -27,73 +26,18 @@ bool failed(HRESULT result, const char* call)
     return false;
 }
 
-// Ctrl+C or Ctrl+Break would end the process with applications still
-// ducked. The handler runs on a thread of its own, so it touches nothing and
-// only keeps the process alive; a console read cut short by Ctrl+C returns
-// no bytes, which the command loop reads as the end of its input.
-BOOL WINAPI keep_running(DWORD event)
+// A 64-bit FNV-1a digest of an identifier the caller frees.
+uint64_t digest_of(const wchar_t* text)
 {
-    return event == CTRL_C_EVENT || event == CTRL_BREAK_EVENT;
-}
-
-// Sleep waits for the system's timer tick (15.6 ms by default), so a 30 ms
-// step would last 31.2 ms: waits use a high-resolution waitable timer
-// where the system has one (Windows 10 1803 and later), made on first use
-// and closed as the program leaves the object runtime.
-#ifndef CREATE_WAITABLE_TIMER_HIGH_RESOLUTION
-#define CREATE_WAITABLE_TIMER_HIGH_RESOLUTION 0x00000002
-#endif
-HANDLE g_timer = nullptr;
-bool g_timer_tried = false;
-
-HANDLE precise_timer()
-{
-    if (!g_timer_tried) {
-        g_timer_tried = true;
-        g_timer = CreateWaitableTimerExW(nullptr, nullptr, CREATE_WAITABLE_TIMER_HIGH_RESOLUTION,
-                                         TIMER_ALL_ACCESS);
-        if (!g_timer)
-            diagnose("CreateWaitableTimerExW(high resolution) failed: error %lu", GetLastError());
+    uint64_t digest = 14695981039346656037ull;
+    for (const wchar_t* unit = text; *unit; ++unit) {
+        digest ^= static_cast<uint16_t>(*unit);
+        digest *= 1099511628211ull;
     }
-    return g_timer;
+    return digest;
 }
-
-// QueryPerformanceCounter: GetTickCount64 moves in timer ticks too.
-uint64_t now_us()
-{
-    static LARGE_INTEGER frequency = {};
-    if (frequency.QuadPart == 0)
-        QueryPerformanceFrequency(&frequency);
-    LARGE_INTEGER now;
-    QueryPerformanceCounter(&now);
-    const uint64_t ticks = static_cast<uint64_t>(now.QuadPart);
-    const uint64_t per_second = static_cast<uint64_t>(frequency.QuadPart);
-    return ticks / per_second * 1000000 + ticks % per_second * 1000000 / per_second;
-}
-
-// The one open snapshot and the record its walk stands on.
-struct Snapshot {
-    HANDLE handle;
-    PROCESSENTRY32W entry;
-};
-Snapshot g_snapshot;
 
 }  // namespace
-
-void join_object_runtime()
-{
-    SetConsoleCtrlHandler(keep_running, TRUE);
-    failed(CoInitializeEx(nullptr, COINIT_MULTITHREADED), "CoInitializeEx");
-}
-
-void leave_object_runtime()
-{
-    if (g_timer)
-        CloseHandle(g_timer);
-    g_timer = nullptr;
-    g_timer_tried = false;
-    CoUninitialize();
-}
 
 DeviceEnumerator* create_device_enumerator()
 {
@@ -191,17 +135,6 @@ bool session_process_id(SessionControl2* control, uint32_t* pid)
         return false;
     *pid = read;
     return true;
-}
-
-// A 64-bit FNV-1a digest of an identifier the caller frees.
-uint64_t digest_of(const wchar_t* text)
-{
-    uint64_t digest = 14695981039346656037ull;
-    for (const wchar_t* unit = text; *unit; ++unit) {
-        digest ^= static_cast<uint16_t>(*unit);
-        digest *= 1099511628211ull;
-    }
-    return digest;
 }
 
 // The instance identifier is a string unique to the session while it
@@ -313,98 +246,3 @@ void release(SessionEnumerator* object) { record<IAudioSessionEnumerator>(object
 void release(SessionControl* object) { record<IAudioSessionControl>(object)->Release(); }
 void release(SessionControl2* object) { record<IAudioSessionControl2>(object)->Release(); }
 void release(VolumeControl* object) { record<ISimpleAudioVolume>(object)->Release(); }
-
-ProcessSnapshot* take_process_snapshot()
-{
-    g_snapshot.handle = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
-    if (g_snapshot.handle == INVALID_HANDLE_VALUE) {
-        diagnose("CreateToolhelp32Snapshot failed: error %lu", GetLastError());
-        return nullptr;
-    }
-    return handle<ProcessSnapshot>(&g_snapshot);
-}
-
-bool first_process(ProcessSnapshot*, uint32_t* pid)
-{
-    g_snapshot.entry.dwSize = sizeof g_snapshot.entry;
-    if (!Process32FirstW(g_snapshot.handle, &g_snapshot.entry))
-        return false;
-    *pid = g_snapshot.entry.th32ProcessID;
-    return true;
-}
-
-bool next_process(ProcessSnapshot*, uint32_t* pid)
-{
-    g_snapshot.entry.dwSize = sizeof g_snapshot.entry;
-    if (!Process32NextW(g_snapshot.handle, &g_snapshot.entry))
-        return false;
-    *pid = g_snapshot.entry.th32ProcessID;
-    return true;
-}
-
-void current_process_exe(ProcessSnapshot*, Utf16Char* exe_name)
-{
-    lstrcpynW(exe_name, g_snapshot.entry.szExeFile, kMaxExeName);
-}
-
-bool executable_names_have_extensions()
-{
-    return true;
-}
-
-void close_process_snapshot(ProcessSnapshot*)
-{
-    CloseHandle(g_snapshot.handle);
-    g_snapshot.handle = INVALID_HANDLE_VALUE;
-}
-
-uint32_t own_process_id()
-{
-    return GetCurrentProcessId();
-}
-
-// Toolhelp's record of the process; a snapshot of its own, apart from the
-// walk of the session table's.
-bool process_parent(uint32_t pid, uint32_t* parent)
-{
-    HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
-    if (snapshot == INVALID_HANDLE_VALUE) {
-        diagnose("CreateToolhelp32Snapshot failed: error %lu", GetLastError());
-        return false;
-    }
-    PROCESSENTRY32W entry;
-    entry.dwSize = sizeof entry;
-    bool found = false;
-    for (bool more = Process32FirstW(snapshot, &entry); more && !found;
-         more = Process32NextW(snapshot, &entry)) {
-        found = entry.th32ProcessID == pid;
-        if (found)
-            *parent = entry.th32ParentProcessID;
-    }
-    CloseHandle(snapshot);
-    return found && *parent != 0;
-}
-
-uint64_t monotonic_ms()
-{
-    return now_us() / 1000;
-}
-
-void sleep_until(uint64_t deadline_ms)
-{
-    const uint64_t until = deadline_ms * 1000;
-    for (uint64_t now = now_us(); now < until; now = now_us()) {
-        const uint64_t left = until - now;
-        HANDLE timer = precise_timer();
-        LARGE_INTEGER due;
-        due.QuadPart = -static_cast<LONGLONG>(left * 10);  // relative, in 100 ns
-        if (!timer || !SetWaitableTimer(timer, &due, 0, nullptr, nullptr, FALSE) ||
-            WaitForSingleObject(timer, INFINITE) != WAIT_OBJECT_0)
-            Sleep(static_cast<DWORD>((left + 999) / 1000));
-    }
-}
-
-bool input_interrupted()
-{
-    return false;
-}

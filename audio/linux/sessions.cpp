@@ -1,0 +1,350 @@
+// The Linux backend's audio sessions, over libpulse, which serves
+// PulseAudio and PipeWire's pulse server alike. Playback endpoints are the
+// server's sinks; an endpoint's sessions are the sink inputs playing to it,
+// owned by the process in their application.process.id property. A volume
+// is one linear amplitude factor over the stream's loudest channel; a
+// session's whole level is its raw channel volumes and channel map.
+//
+// The server is asked once per rebuild for its sinks and sink inputs; the
+// handles point into that copy. Streams on no sink (not linked yet, or
+// their sink went away) are the sessions of one more endpoint: PipeWire
+// takes their volume all the same. A stream has at most one set in flight:
+// the server is never asked for more than it can take (volume_flights.h).
+#include "audio/audio_platform.h"
+#include "audio/decimal.h"
+#include "audio/diagnostics.h"
+#include "audio/handles.h"
+#include "audio/linux/backend.h"
+#include "audio/linux/pulse_library.h"
+#include "audio/volume_flights.h"
+
+#include <cstring>
+
+namespace {
+
+constexpr int kMaxSinks = 64;
+constexpr int kMaxSinkInputs = 1024;
+// Where each sink input's volume is remembered for the application's next
+// streams; both PulseAudio and PipeWire's pulse server set it.
+constexpr char kMemoryKeyProperty[] = "module-stream-restore.id";
+
+struct SinkRecord {
+    uint32_t index;
+};
+
+struct SinkInputRecord {
+    uint32_t index;
+    uint32_t sink;
+    uint32_t pid;  // 0 when the stream does not tell
+    pa_cvolume volume;
+    pa_channel_map map;
+    bool has_volume;
+    bool writable;
+    bool muted;
+    char memory_key[kMaxMemoryKey];  // empty when the server keeps none
+    VolumeFlight flight;
+    pa_cvolume waiting;  // the volume that waits for the set in flight
+};
+
+// The server's lists, as the last rebuild read them.
+struct Lists {
+    SinkRecord sinks[kMaxSinks + 1];  // and the streams on no sink
+    int sink_count;
+    SinkInputRecord inputs[kMaxSinkInputs];
+    int input_count;
+    bool failed;
+};
+Lists g_lists;
+
+void on_sink(pa_context*, const pa_sink_info* info, int eol, void*)
+{
+    note_answer();
+    if (eol < 0)
+        g_lists.failed = true;
+    if (eol == 0 && info && g_lists.sink_count == kMaxSinks)
+        diagnose("more than %d sinks: sink %u left out", kMaxSinks, info->index);
+    if (eol != 0 || !info || g_lists.sink_count == kMaxSinks)
+        return;
+    g_lists.sinks[g_lists.sink_count++].index = info->index;
+}
+
+uint32_t process_id_of(const pa_proplist* properties)
+{
+    const char* text = pulse.pa_proplist_gets(properties, PA_PROP_APPLICATION_PROCESS_ID);
+    uint32_t pid = 0;
+    if (!text || !parse_uint32(text, &pid))
+        return 0;
+    return pid;
+}
+
+void on_sink_input(pa_context*, const pa_sink_input_info* info, int eol, void*)
+{
+    note_answer();
+    if (eol < 0)
+        g_lists.failed = true;
+    if (eol == 0 && info && g_lists.input_count == kMaxSinkInputs)
+        diagnose("more than %d sink inputs: sink input %u left out", kMaxSinkInputs, info->index);
+    if (eol != 0 || !info || g_lists.input_count == kMaxSinkInputs)
+        return;
+    // Kept in index order, whatever order the server answers in.
+    int at = g_lists.input_count++;
+    while (at > 0 && g_lists.inputs[at - 1].index > info->index) {
+        g_lists.inputs[at] = g_lists.inputs[at - 1];
+        --at;
+    }
+    SinkInputRecord& input = g_lists.inputs[at];
+    input.index = info->index;
+    input.sink = info->sink;
+    input.pid = process_id_of(info->proplist);
+    input.volume = info->volume;
+    input.map = info->channel_map;
+    input.has_volume = info->has_volume != 0;
+    input.writable = info->volume_writable != 0;
+    input.muted = info->mute != 0;
+    input.memory_key[0] = 0;
+    input.flight = {};
+    const char* key = pulse.pa_proplist_gets(info->proplist, kMemoryKeyProperty);
+    if (key && std::strlen(key) < sizeof input.memory_key)
+        std::memcpy(input.memory_key, key, std::strlen(key) + 1);
+}
+
+void send_volume(SinkInputRecord& input, const pa_cvolume& target);
+
+// A stream's set is answered: the volume that waited for it goes out now.
+// A refused set is not applied: the restore that made it keeps its record.
+void on_volume_answered(pa_context* context, int success, void* userdata)
+{
+    on_change_answered(context, success, nullptr);
+    if (!success)
+        note_change_lost();
+    SinkInputRecord& input = *static_cast<SinkInputRecord*>(userdata);
+    if (flight_answered(input.flight))
+        send_volume(input, input.waiting);
+}
+
+// Sends one set; also called from an answer's callback, inside the main
+// loop's dispatch.
+void send_volume(SinkInputRecord& input, const pa_cvolume& target)
+{
+    pa_context* context = sound_server();
+    pa_operation* operation =
+        context ? pulse.pa_context_set_sink_input_volume(context, input.index, &target,
+                                                         on_volume_answered, &input)
+                : nullptr;
+    if (!track_change(operation, "setting a stream's volume"))
+        input.flight = {};
+    input.volume = target;
+}
+
+SinkInputRecord* input_at_of_sink(uint32_t sink, unsigned position)
+{
+    unsigned seen = 0;
+    for (int i = 0; i < g_lists.input_count; ++i) {
+        if (g_lists.inputs[i].sink == sink && seen++ == position)
+            return &g_lists.inputs[i];
+    }
+    return nullptr;
+}
+
+}  // namespace
+
+DeviceEnumerator* create_device_enumerator()
+{
+    forget_process_ids();
+    if (!connect_to_sound_server())
+        return nullptr;
+    return handle<DeviceEnumerator>(&g_lists);
+}
+
+EndpointCollection* active_playback_endpoints(DeviceEnumerator*)
+{
+    // Answers still due point into the lists about to be replaced.
+    wait_for_answers();
+    pa_context* context = sound_server();
+    if (!context)
+        return nullptr;
+    g_lists.sink_count = 0;
+    g_lists.input_count = 0;
+    g_lists.failed = false;
+    // Both questions go out at once: one round trip to the server, not two.
+    pa_operation* sinks = pulse.pa_context_get_sink_info_list(context, on_sink, nullptr);
+    pa_operation* inputs = pulse.pa_context_get_sink_input_info_list(context, on_sink_input, nullptr);
+    const bool sinks_listed = wait_for(sinks, "listing the sinks");
+    const bool inputs_listed = wait_for(inputs, "listing the sink inputs");
+    if (!sinks_listed || !inputs_listed || g_lists.failed) {
+        if (sinks_listed && inputs_listed)
+            diagnose("listing the sinks and sink inputs failed: %s", sound_server_error());
+        g_lists.sink_count = 0;
+        g_lists.input_count = 0;
+        return nullptr;
+    }
+    int sinkless = 0;
+    for (int i = 0; i < g_lists.input_count; ++i) {
+        if (g_lists.inputs[i].sink == PA_INVALID_INDEX)
+            ++sinkless;
+    }
+    if (sinkless > 0) {
+        g_lists.sinks[g_lists.sink_count++].index = PA_INVALID_INDEX;
+        diagnose("%d of %d sink inputs on no sink for now", sinkless, g_lists.input_count);
+    }
+    return handle<EndpointCollection>(&g_lists);
+}
+
+bool endpoint_count(EndpointCollection*, unsigned* count)
+{
+    *count = static_cast<unsigned>(g_lists.sink_count);
+    return true;
+}
+
+Endpoint* endpoint_at(EndpointCollection*, unsigned index)
+{
+    if (index >= static_cast<unsigned>(g_lists.sink_count))
+        return nullptr;
+    return handle<Endpoint>(&g_lists.sinks[index]);
+}
+
+SessionManager* activate_session_manager(Endpoint* endpoint)
+{
+    return handle<SessionManager>(record<SinkRecord>(endpoint));
+}
+
+SessionEnumerator* session_enumerator(SessionManager* manager)
+{
+    return handle<SessionEnumerator>(record<SinkRecord>(manager));
+}
+
+bool enumerator_session_count(SessionEnumerator* sessions, unsigned* count)
+{
+    const uint32_t sink = record<SinkRecord>(sessions)->index;
+    *count = 0;
+    for (int i = 0; i < g_lists.input_count; ++i) {
+        if (g_lists.inputs[i].sink == sink)
+            ++*count;
+    }
+    return true;
+}
+
+SessionControl* session_control_at(SessionEnumerator* sessions, unsigned index)
+{
+    return handle<SessionControl>(input_at_of_sink(record<SinkRecord>(sessions)->index, index));
+}
+
+SessionControl2* query_session_control2(SessionControl* control)
+{
+    return handle<SessionControl2>(record<SinkInputRecord>(control));
+}
+
+// 0 for a stream that does not tell: it belongs to no known process.
+bool session_process_id(SessionControl2* control, uint32_t* pid)
+{
+    *pid = record<SinkInputRecord>(control)->pid;
+    return true;
+}
+
+// A server never gives a sink input's index to another while it runs.
+bool session_instance(SessionControl2* control, uint64_t* instance)
+{
+    *instance = static_cast<uint64_t>(record<SinkInputRecord>(control)->index) + 1;
+    return true;
+}
+
+// A stream whose channel map does not fit its volume has no memory we
+// could write back as it was.
+bool session_memory_key(SessionControl2* control, char* key)
+{
+    const SinkInputRecord* input = record<SinkInputRecord>(control);
+    if (!input->memory_key[0] || input->map.channels != input->volume.channels)
+        return false;
+    std::memcpy(key, input->memory_key, sizeof input->memory_key);
+    return true;
+}
+
+VolumeControl* query_volume_control(SessionControl* control)
+{
+    SinkInputRecord* input = record<SinkInputRecord>(control);
+    if (!input->has_volume || !input->writable)
+        return nullptr;  // a passthrough stream, say
+    return handle<VolumeControl>(input);
+}
+
+bool get_master_volume(VolumeControl* volume, float* level)
+{
+    const SinkInputRecord* input = record<SinkInputRecord>(volume);
+    if (!pulse.pa_cvolume_valid(&input->volume))
+        return false;
+    *level = static_cast<float>(pulse.pa_sw_volume_to_linear(pulse.pa_cvolume_max(&input->volume)));
+    return true;
+}
+
+bool get_session_level(VolumeControl* volume, SessionLevel* level)
+{
+    const SinkInputRecord* input = record<SinkInputRecord>(volume);
+    const int channels = input->volume.channels;
+    if (!pulse.pa_cvolume_valid(&input->volume) || channels > kMaxChannels)
+        return false;
+    *level = {};
+    level->channels = channels;
+    for (int i = 0; i < channels; ++i) {
+        // PA_CHANNEL_POSITION_INVALID is -1; a map that does not fit reads as mono.
+        const int position = input->map.channels == channels ? input->map.map[i] : 0;
+        level->positions[i] = static_cast<uint8_t>(position >= 0 && position <= 255 ? position : 0);
+        level->values[i] = input->volume.values[i];
+    }
+    return true;
+}
+
+bool get_session_mute(VolumeControl* volume, bool* muted)
+{
+    *muted = record<SinkInputRecord>(volume)->muted;
+    return true;
+}
+
+void set_session_level(VolumeControl* volume, const SessionLevel& own, float share)
+{
+    SinkInputRecord& input = *record<SinkInputRecord>(volume);
+    if (!sound_server()) {
+        diagnose("setting a stream's volume failed: %s", sound_server_error());
+        note_change_lost();
+        return;
+    }
+    // The stream's own channels, scaled so that the loudest is at the share
+    // of its own loudness; with another channel count (a level known by
+    // process only), the stream's present balance.
+    pa_cvolume target = input.volume;
+    pa_volume_t loudest = 0;
+    if (own.channels == input.volume.channels) {
+        for (int i = 0; i < own.channels; ++i) {
+            target.values[i] = own.values[i];
+            loudest = own.values[i] > loudest ? own.values[i] : loudest;
+        }
+    } else {
+        loudest = pulse.pa_cvolume_max(&input.volume);
+        for (int i = 0; i < own.channels; ++i)
+            loudest = own.values[i] > loudest ? own.values[i] : loudest;
+    }
+    if (share != 1.0f || own.channels != input.volume.channels)
+        pulse.pa_cvolume_scale(&target, pulse.pa_sw_volume_from_linear(
+                                            share * pulse.pa_sw_volume_to_linear(loudest)));
+    if (!flight_send(input.flight)) {
+        input.waiting = target;  // goes out when the stream's last set is answered
+        return;
+    }
+    send_volume(input, target);
+}
+
+bool confirm_volume_changes()
+{
+    wait_for_answers();
+    return !take_changes_lost();
+}
+
+// Handles are views into this file's copy of the server's lists, which lives
+// until the next rebuild: there is no reference to drop.
+void release(DeviceEnumerator*) {}
+void release(EndpointCollection*) {}
+void release(Endpoint*) {}
+void release(SessionManager*) {}
+void release(SessionEnumerator*) {}
+void release(SessionControl*) {}
+void release(SessionControl2*) {}
+void release(VolumeControl*) {}

@@ -1,0 +1,111 @@
+// The simulated platform's turn and table several controllers share: the
+// table as text, a turn another controller may keep until a moment of the
+// virtual clock, and failures of each.
+#include "support/simulated/world.h"
+
+#include <cassert>
+#include <cstdio>
+#include <cstring>
+
+namespace {
+
+struct SharedTurn {
+    char table[kSharedTableBytes];
+    bool damaged;          // read as no whole copy, until written
+    uint32_t holder;       // another process that keeps the turn...
+    uint64_t kept_until;   // ...until the clock reads this
+    bool held;
+    int turns;
+    int tables_written;
+};
+SharedTurn g_shared;
+
+}  // namespace
+
+int shared_tables_written()
+{
+    return g_shared.tables_written;
+}
+
+void reset_shared_turn()
+{
+    g_shared.table[0] = 0;
+    g_shared.damaged = false;
+    g_shared.holder = 0;
+    g_shared.kept_until = 0;
+    g_shared.held = false;
+    g_shared.turns = 0;
+    g_shared.tables_written = 0;
+}
+
+TurnLock try_shared_turn(bool, uint32_t* holder)
+{
+    assert(!g_shared.held);
+    *holder = 0;
+    if (fails(SimOp::kSharedTurn))
+        return TurnLock::kBroken;
+    if (g_shared.holder != 0 && clock_now() < g_shared.kept_until) {
+        *holder = g_shared.holder;
+        return TurnLock::kBusy;
+    }
+    g_shared.held = true;
+    ++g_shared.turns;
+    return TurnLock::kTaken;
+}
+
+void give_shared_turn()
+{
+    note_call();
+    assert(g_shared.held);
+    g_shared.held = false;
+}
+
+TableRead read_shared_table(char* text, int capacity)
+{
+    text[0] = 0;
+    if (fails(SimOp::kReadShared))
+        return TableRead::kFailed;
+    const size_t length = std::strlen(g_shared.table);
+    if (g_shared.damaged || length >= static_cast<size_t>(capacity))
+        return TableRead::kDamaged;
+    std::memcpy(text, g_shared.table, length + 1);
+    return TableRead::kWhole;
+}
+
+bool write_shared_table(const char* text, int length)
+{
+    assert(g_shared.held);
+    if (fails(SimOp::kWriteShared) || length >= static_cast<int>(sizeof g_shared.table))
+        return false;
+    std::memcpy(g_shared.table, text, static_cast<size_t>(length));
+    g_shared.table[length] = 0;
+    g_shared.damaged = false;
+    ++g_shared.tables_written;
+    return true;
+}
+
+// ---- test controls -----------------------------------------------------
+
+const char* sim_shared_table()
+{
+    return g_shared.table;
+}
+
+void sim_set_shared_table(const char* text)
+{
+    std::snprintf(g_shared.table, sizeof g_shared.table, "%s", text);
+}
+
+void sim_damage_shared_table()
+{
+    g_shared.damaged = true;
+}
+
+void sim_keep_turn_elsewhere(uint32_t holder, uint64_t until_ms)
+{
+    g_shared.holder = holder;
+    g_shared.kept_until = until_ms;
+}
+
+int sim_shared_turns() { return g_shared.turns; }
+bool sim_shared_turn_held() { return g_shared.held; }
