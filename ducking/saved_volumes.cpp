@@ -2,6 +2,8 @@
 
 #include "written_levels.h"
 
+#include <cassert>
+
 namespace {
 
 SavedSession g_saved[kMaxSaved];
@@ -13,6 +15,7 @@ unsigned g_times_rewritten = 0;
 
 void changed(const SavedSession& saved)
 {
+    assert(&saved >= g_saved && &saved < g_saved + kMaxSaved);
     g_untold[&saved - g_saved] = true;
 }
 
