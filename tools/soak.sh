@@ -1,7 +1,7 @@
 #!/bin/sh
 # The real-sound suites (PulseAudio and PipeWire: replies, the keeper, ended
 # streams, 190 streams, a stalled server, own raw levels, several
-# controllers) N times in a row while every core is kept busy, as on a
+# controllers, the clients) N times in a row while every core is kept busy, as on a
 # loaded desktop; a pass count at the end.
 # usage: tools/soak.sh [N] [preset]    (defaults: 3, linux; the preset must be built)
 set -eu
@@ -25,7 +25,7 @@ export APPDUCK_CYCLES
 passed=0
 for run in $(seq "$runs"); do
     echo "== soak run $run of $runs, every core busy"
-    if ctest --preset "$preset" -R '^(real_sound|guarantees|own_levels|controllers)' --output-on-failure; then
+    if ctest --preset "$preset" -R '^(real_sound|guarantees|own_levels|controllers|clients)' --output-on-failure; then
         passed=$((passed + 1))
     fi
 done
