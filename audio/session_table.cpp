@@ -6,6 +6,7 @@ namespace {
 
 SessionEntry g_sessions[kMaxSessions];
 int g_count = 0;
+unsigned g_rebuilds = 0;
 // What the last rebuild may have missed: everything, or the sessions of
 // these processes.
 bool g_blind = true;
@@ -128,6 +129,7 @@ void release_sessions()
 
 bool enumerate_sessions()
 {
+    ++g_rebuilds;
     release_sessions();
     g_blind = true;
     g_unsure_count = 0;
@@ -157,6 +159,11 @@ bool enumerate_sessions()
     }
     release(enumerator);
     return answered;
+}
+
+unsigned rebuild_number()
+{
+    return g_rebuilds;
 }
 
 int session_count()

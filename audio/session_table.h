@@ -19,6 +19,9 @@ struct SessionEntry {
 // collection): the table is then empty, but nothing is known to have ended.
 bool enumerate_sessions();
 void release_sessions();
+// Counts the rebuilds: what is known of the table's processes holds until
+// it changes.
+unsigned rebuild_number();
 
 int session_count();
 const SessionEntry& session_at(int index);

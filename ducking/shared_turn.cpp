@@ -201,7 +201,7 @@ bool sharing_identity(uint32_t* pid, uint64_t* started)
 SharedTurn take_turn(TurnWait wait)
 {
     assert(!g_in_turn);
-    SharedTurn turn{false, false, false, false, -1};
+    SharedTurn turn{false, false, false, false, -1, false};
     for (bool& moved : g_moved)
         moved = false;
     clear_holds(g_table);
@@ -269,11 +269,13 @@ float hold(SharedTurn& turn, SavedSession& saved, float share)
         set_share(saved, share, share);
         return share;
     }
-    if (turn.slot < 0)
+    if (turn.slot < 0) {
         turn.slot = holder_slot(g_table, g_self);
-    if (turn.slot < 0)
-        diagnose("the shared table has no room for another controller: this one's holds "
-                 "wait for a turn with room");
+        if (turn.slot < 0 && !turn.said_no_room)
+            diagnose("the shared table has no room for another controller: this one's holds "
+                     "wait for a turn with room");
+        turn.said_no_room = turn.slot < 0;
+    }
     HeldSession* held = find_held(g_table, saved.pid, saved.instance);
     if (!held)
         held = add_held(g_table, saved);

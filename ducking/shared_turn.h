@@ -36,6 +36,7 @@ struct SharedTurn {
     bool writable;  // taken, and the table ours to write
     bool changed;   // the table is to be written
     int slot;       // this controller's in the table; -1: none
+    bool said_no_room;  // a table full of controllers was said once
 };
 
 // Whose holds this process's are: its own unless told otherwise; a keeper

@@ -19,6 +19,17 @@ struct Root {
 };
 Root g_root;
 
+// What one rebuild's processes were found to be, so that each process is
+// looked up once (a Toolhelp snapshot each on Windows), not per session.
+struct Kin {
+    uint32_t pid;
+    bool spared;
+};
+constexpr int kMaxKin = 64;
+Kin g_kin[kMaxKin];
+int g_kin_count = 0;
+unsigned g_kin_rebuild = 0;
+
 // Appends the names after the first space that follows the command word.
 void spare_names(const char* names)
 {
@@ -49,18 +60,26 @@ void spare_own_tree()
     uint64_t started = 0;
     if (process_parent(own_process_id(), &parent) && process_start_time(parent, &started))
         g_root = {true, parent, started};
+    g_kin_count = 0;
 }
 
+// A parent is taken for one only when the child started after it: Windows
+// keeps an ended parent's id, which a later process may take.
 bool in_own_tree(uint32_t pid)
 {
-    for (int depth = 0; g_root.set && depth < kMaxTreeDepth && pid != 0; ++depth) {
-        uint64_t started = 0;
+    uint64_t started = 0;
+    if (!process_start_time(pid, &started))
+        return false;
+    for (int depth = 0; depth < kMaxTreeDepth; ++depth) {
         if (pid == g_root.pid)
-            return process_start_time(pid, &started) && started == g_root.started;
+            return started == g_root.started;
         uint32_t parent = 0;
-        if (!process_parent(pid, &parent) || parent == pid)
+        uint64_t parent_started = 0;
+        if (!process_parent(pid, &parent) || parent == pid ||
+            !process_start_time(parent, &parent_started) || parent_started > started)
             return false;
         pid = parent;
+        started = parent_started;
     }
     return false;
 }
@@ -80,8 +99,22 @@ void spare_command(const char* line)
 
 bool spared(const SessionEntry& entry)
 {
-    return (g_names_length > 0 && name_list_matches(entry.exe_name, g_names)) ||
-           in_own_tree(entry.pid);
+    if (g_names_length > 0 && name_list_matches(entry.exe_name, g_names))
+        return true;
+    if (!g_root.set)
+        return false;
+    if (g_kin_rebuild != rebuild_number()) {
+        g_kin_rebuild = rebuild_number();
+        g_kin_count = 0;
+    }
+    for (int i = 0; i < g_kin_count; ++i) {
+        if (g_kin[i].pid == entry.pid)
+            return g_kin[i].spared;
+    }
+    const bool kin = in_own_tree(entry.pid);
+    if (g_kin_count < kMaxKin)
+        g_kin[g_kin_count++] = {entry.pid, kin};
+    return kin;
 }
 
 void forget_spared()
@@ -89,4 +122,5 @@ void forget_spared()
     g_names[0] = 0;
     g_names_length = 0;
     g_root = {};
+    g_kin_count = 0;
 }

@@ -234,6 +234,10 @@ class SeveralControllers(sound_world.SoundTestCase):
         self.assertPlayerOwn()
 
     def test_a_server_stall_between_two_controllers_loses_no_level(self):
+        # A restores while the server stops for 3 s; B's duck waits for A's
+        # turn, and meets the server back or still stopped: a duck that
+        # reaches no server lowers nothing (bajados 0). Either way nothing
+        # is lost.
         a, b = self.appduck, self.another()
         self.assertEqual(a.ask("duck 20 player"), DUCKED)
         group = self.server.process.pid
@@ -244,8 +248,9 @@ class SeveralControllers(sound_world.SoundTestCase):
         self.addCleanup(resume.join)
         b.send("duck 50 player")
         self.assertEqual(a.reply(30), OK)
-        self.assertEqual(b.reply(30), DUCKED)
-        self.assertPlayerAt(0.5)
+        ducked = b.reply(30)
+        self.assertIn(ducked, (DUCKED, '{"ok":true,"bajados":0}\n'))
+        self.assertPlayerAt(0.5 if ducked == DUCKED else 1.0)
         self.end(a, b)
         self.assertPlayerOwn()
 
