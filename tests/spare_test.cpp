@@ -1,6 +1,7 @@
 // "Everyone but me": what a controller spares stays up through a wildcard,
 // its own process tree included (children started later too, but not a
-// process that took the controller's id after it ended), while a name
+// process that took the controller's id after it ended, nor one whose
+// parent's id was taken by the controller's child), while a name
 // written out in full still reaches it.
 #include "support/loop_driver.h"
 #include "support/player_world.h"
@@ -67,6 +68,23 @@ TEST_F(Spare, AProcessThatTookTheControllersIdIsNoKin)
     });
     run_loop("spare\nduck 50 *\n");
     EXPECT_NE(volume_sets_of(g_late), "");
+}
+
+int g_orphan = -1;
+
+TEST_F(Spare, AProcessOlderThanTheIdItNamesAsParentIsNoKin)
+{
+    // 105's parent ended; the controller's new child took its id later.
+    sim_before_enumeration(1, [] {
+        sim_end_process(101);
+        sim_add_process(105, "orphan.exe");
+        sim_set_parent(105, 101);
+        g_orphan = sim_add_session(0, 105, 1.0f);
+        sim_add_process(101, "espeak-ng.exe");
+        sim_set_parent(101, kController);
+    });
+    run_loop("spare\nduck 50 *\n");
+    EXPECT_NE(volume_sets_of(g_orphan), "");
 }
 
 TEST_F(Spare, NamesAreSparedFromWildcardsOnly)
