@@ -16,18 +16,10 @@ int main(int argc, char** argv)
     // The reply is copied once the program is ended, so that the test sees
     // the end of our output only after the kill.
     char reply[4096];
-    int got = 0;
-    char one = 0;
-    DWORD moved = 0;
-    while (got < static_cast<int>(sizeof reply) - 1 &&
-           ReadFile(program.from_child, &one, 1, &moved, nullptr) && moved == 1) {
-        reply[got++] = one;
-        if (one == '\n')
-            break;
-    }
+    const int got = read_reply(program, reply, static_cast<int>(sizeof reply));
     TerminateProcess(program.process.hProcess, 1);
     WaitForSingleObject(program.process.hProcess, INFINITE);
-    WriteFile(GetStdHandle(STD_OUTPUT_HANDLE), reply, static_cast<DWORD>(got), &moved, nullptr);
+    write_output(reply, got);
     close_child(program);
     return 0;
 }

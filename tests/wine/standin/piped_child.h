@@ -47,21 +47,32 @@ inline void send_line(const PipedChild& child, const char* text)
     WriteFile(child.to_child, line, static_cast<DWORD>(length), &moved, nullptr);
 }
 
-// One reply line, read byte by byte so nothing after it is taken, copied
-// to our output as it came, CR LF and all.
-inline void copy_reply(const PipedChild& child)
+// One reply line, read byte by byte so nothing after it is taken, CR LF
+// and all; returns its length.
+inline int read_reply(const PipedChild& child, char* reply, int size)
 {
-    char reply[4096];
     int got = 0;
     char one = 0;
     DWORD moved = 0;
-    while (got < static_cast<int>(sizeof reply) - 1 &&
-           ReadFile(child.from_child, &one, 1, &moved, nullptr) && moved == 1) {
+    while (got < size - 1 && ReadFile(child.from_child, &one, 1, &moved, nullptr) && moved == 1) {
         reply[got++] = one;
         if (one == '\n')
             break;
     }
-    WriteFile(GetStdHandle(STD_OUTPUT_HANDLE), reply, static_cast<DWORD>(got), &moved, nullptr);
+    return got;
+}
+
+inline void write_output(const char* text, int length)
+{
+    DWORD moved = 0;
+    WriteFile(GetStdHandle(STD_OUTPUT_HANDLE), text, static_cast<DWORD>(length), &moved, nullptr);
+}
+
+// One reply line copied to our output as it came.
+inline void copy_reply(const PipedChild& child)
+{
+    char reply[4096];
+    write_output(reply, read_reply(child, reply, static_cast<int>(sizeof reply)));
 }
 
 inline void close_child(PipedChild& child)
