@@ -1,8 +1,8 @@
 #!/bin/sh
 # The real-sound suites (PulseAudio and PipeWire: replies, the keeper, ended
 # streams, 190 streams, a stalled server, own raw levels, several
-# controllers, the clients) N times in a row while every core is kept busy, as on a
-# loaded desktop; a pass count at the end.
+# controllers, the clients) N times in a row while every core is kept busy,
+# as on a loaded desktop; a pass count at the end.
 # usage: tools/soak.sh [N] [preset]    (defaults: 3, linux; the preset must be built)
 set -eu
 cd "$(dirname "$0")/.."
