@@ -12,34 +12,56 @@ SavedSession g_remembered[kMaxRemembered];
 int g_remembered_count = 0;
 
 // Whether the entry's level came from the memory of a session with this
-// original: the same name and channels, and a level appduck wrote there.
-bool came_from(const SessionEntry& entry, const SessionLevel& level, const SavedSession& original)
+// original: the same name, and a level appduck wrote there. The channels
+// may differ: a player that changes format opens a new stream, which takes
+// the memory of the old one's loudest level on whatever channels it has.
+bool came_from(const SessionEntry& entry, const SavedSession& original)
 {
     return std::strcmp(entry.memory_key, original.own.key) == 0 &&
-           level.channels == original.own.level.channels &&
            wrote_level(original.ramps, original.ramp_count, original.volume, entry.volume);
 }
 
 // The table's session the entry came from, the latest held; -1: none.
-int shared_source(const SharedTurn& turn, const SessionEntry& entry, const SessionLevel& level)
+int shared_source(const SharedTurn& turn, const SessionEntry& entry)
 {
     int source = -1;
     for (int i = 0; i < shared_session_count(turn); ++i) {
-        if (came_from(entry, level, shared_session(turn, i).original))
+        if (came_from(entry, shared_session(turn, i).original))
             source = i;
     }
     return source;
 }
 
 // This controller's record it came from, the latest saved; null: none.
-const SavedSession* own_source(const SessionEntry& entry, const SessionLevel& level)
+const SavedSession* own_source(const SessionEntry& entry)
 {
     const SavedSession* source = nullptr;
     for (int i = 0; i < saved_count(); ++i) {
-        if (came_from(entry, level, saved_at(i)))
+        if (came_from(entry, saved_at(i)))
             source = &saved_at(i);
     }
     return source;
+}
+
+// The source's own level on the new stream's channels: each channel at the
+// source's level for the same position, where it had one (its balance),
+// else at the source's loudest.
+SessionLevel level_on_channels(const SessionLevel& own, const SessionLevel& channels)
+{
+    uint32_t loudest = 0;
+    for (int i = 0; i < own.channels; ++i)
+        loudest = own.values[i] > loudest ? own.values[i] : loudest;
+    SessionLevel mapped = channels;
+    for (int i = 0; i < mapped.channels; ++i) {
+        mapped.values[i] = loudest;
+        for (int j = 0; j < own.channels; ++j) {
+            if (own.positions[j] == mapped.positions[i]) {
+                mapped.values[i] = own.values[j];
+                break;
+            }
+        }
+    }
+    return mapped;
 }
 
 bool adopt(SharedTurn& turn, const SessionEntry& entry)
@@ -47,23 +69,18 @@ bool adopt(SharedTurn& turn, const SessionEntry& entry)
     SessionLevel level;
     if (!get_session_level(entry.volume_control, &level))
         return false;
-    SavedSession adopted;
-    float held = 0.0f;
-    const int shared = shared_source(turn, entry, level);
-    if (shared >= 0) {
-        // Held as its source is; a record only where this controller holds it.
-        if (!hold_as(turn, shared, entry, &held))
-            return false;
-        adopted = shared_session(turn, shared).original;
-    } else {
-        const SavedSession* own = own_source(entry, level);
-        if (!own)
-            return false;
-        adopted = *own;
-        held = own->held;
-    }
+    const int shared = shared_source(turn, entry);
+    const SavedSession* own = shared >= 0 ? nullptr : own_source(entry);
+    if (shared < 0 && !own)
+        return false;
+    SavedSession adopted = shared >= 0 ? shared_session(turn, shared).original : *own;
     adopted.pid = entry.pid;
     adopted.instance = entry.instance;
+    adopted.own.level = level_on_channels(adopted.own.level, level);
+    float held = own ? own->held : 0.0f;
+    // Held as its source is; a record only where this controller holds it.
+    if (shared >= 0 && !hold_as(turn, shared, adopted, &held))
+        return false;
     SavedSession* saved = keep_record(adopted);
     if (saved)
         hold(turn, *saved, held);
@@ -108,9 +125,10 @@ bool put_back_remembered()
             !get_session_level(entry.volume_control, &level))
             continue;
         for (int i = g_remembered_count - 1; i >= 0; --i) {
-            if (!came_from(entry, level, g_remembered[i]))
+            if (!came_from(entry, g_remembered[i]))
                 continue;
-            set_session_level(entry.volume_control, g_remembered[i].own.level, 1.0f);
+            set_session_level(entry.volume_control,
+                              level_on_channels(g_remembered[i].own.level, level), 1.0f);
             for (int j = i + 1; j < g_remembered_count; ++j)
                 g_remembered[j - 1] = g_remembered[j];
             --g_remembered_count;

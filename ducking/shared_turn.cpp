@@ -370,13 +370,10 @@ const HeldSession& shared_session(const SharedTurn&, int index)
     return g_table.sessions[index];
 }
 
-bool hold_as(SharedTurn& turn, int source, const SessionEntry& entry, float* held)
+bool hold_as(SharedTurn& turn, int source, const SavedSession& original, float* held)
 {
-    if (find_held(g_table, entry.pid, entry.instance))
+    if (find_held(g_table, original.pid, original.instance))
         return false;
-    SavedSession original = g_table.sessions[source].original;
-    original.pid = entry.pid;
-    original.instance = entry.instance;
     HeldSession* copy = add_held(g_table, original);
     if (!copy)
         return false;

@@ -88,6 +88,7 @@ void release_settled(SharedTurn& turn);
 // such a session is held as the one it came from is, by the same holders.
 int shared_session_count(const SharedTurn& turn);
 const HeldSession& shared_session(const SharedTurn& turn, int index);
-// Holds the entry as the table's session `source` is held; true when this
-// controller is among its holders, with its share in *held.
-bool hold_as(SharedTurn& turn, int source, const SessionEntry& entry, float* held);
+// Holds a new session, with this original (its own pid and instance), as
+// the table's session `source` is held; true when this controller is among
+// its holders, with its share in *held.
+bool hold_as(SharedTurn& turn, int source, const SavedSession& original, float* held);
