@@ -67,6 +67,10 @@ struct SessionLevel {
     uint32_t values[kMaxChannels];
 };
 bool get_session_level(VolumeControl* volume, SessionLevel* level);
+// A channel's loudness as a share of the level's loudest channel, as linear
+// amplitude factors: 1 for the loudest, and for every channel of a level
+// with one.
+float channel_loudness(const SessionLevel& level, int channel);
 // Sends the session on its way to `own` scaled by `share` of its loudness,
 // its balance kept; a share of exactly 1 sets `own` as it is. Does not wait
 // for the platform's answer.

@@ -11,33 +11,48 @@ constexpr int kMaxRemembered = 32;
 SavedSession g_remembered[kMaxRemembered];
 int g_remembered_count = 0;
 
+bool same_channels(const SessionLevel& a, const SessionLevel& b)
+{
+    bool same = a.channels == b.channels;
+    for (int i = 0; same && i < a.channels; ++i)
+        same = a.positions[i] == b.positions[i];
+    return same;
+}
+
 // Whether the entry's level came from the memory of a session with this
 // original: the same name, and a level appduck wrote there. The channels
 // may differ: a player that changes format opens a new stream, which takes
-// the memory of the old one's loudest level on whatever channels it has.
-bool came_from(const SessionEntry& entry, const SavedSession& original)
+// the memory as the server maps it onto whatever channels the stream has.
+bool came_from(const SessionEntry& entry, const SessionLevel& level, const SavedSession& original)
 {
-    return std::strcmp(entry.memory_key, original.own.key) == 0 &&
-           wrote_level(original.ramps, original.ramp_count, original.volume, entry.volume);
+    if (std::strcmp(entry.memory_key, original.own.key) != 0)
+        return false;
+    const SessionLevel& own = original.own.level;
+    float quietest = 1.0f;
+    for (int i = 0; !same_channels(level, own) && i < own.channels; ++i) {
+        const float loudness = channel_loudness(own, i);
+        quietest = loudness < quietest ? loudness : quietest;
+    }
+    return wrote_level(original.ramps, original.ramp_count, original.volume, entry.volume, quietest);
 }
 
 // The table's session the entry came from, the latest held; -1: none.
-int shared_source(const SharedTurn& turn, const SessionEntry& entry)
+int shared_source(const SharedTurn& turn, const SessionEntry& entry, const SessionLevel& level)
 {
     int source = -1;
     for (int i = 0; i < shared_session_count(turn); ++i) {
-        if (came_from(entry, shared_session(turn, i).original))
+        if (came_from(entry, level, shared_session(turn, i).original))
             source = i;
     }
     return source;
 }
 
 // This controller's record it came from, the latest saved; null: none.
-const SavedSession* own_source(const SessionEntry& entry)
+const SavedSession* own_source(const SessionEntry& entry, const SessionLevel& level)
 {
     const SavedSession* source = nullptr;
     for (int i = 0; i < saved_count(); ++i) {
-        if (came_from(entry, saved_at(i)))
+        if (came_from(entry, level, saved_at(i)))
             source = &saved_at(i);
     }
     return source;
@@ -69,8 +84,8 @@ bool adopt(SharedTurn& turn, const SessionEntry& entry)
     SessionLevel level;
     if (!get_session_level(entry.volume_control, &level))
         return false;
-    const int shared = shared_source(turn, entry);
-    const SavedSession* own = shared >= 0 ? nullptr : own_source(entry);
+    const int shared = shared_source(turn, entry, level);
+    const SavedSession* own = shared >= 0 ? nullptr : own_source(entry, level);
     if (shared < 0 && !own)
         return false;
     SavedSession adopted = shared >= 0 ? shared_session(turn, shared).original : *own;
@@ -125,7 +140,7 @@ bool put_back_remembered()
             !get_session_level(entry.volume_control, &level))
             continue;
         for (int i = g_remembered_count - 1; i >= 0; --i) {
-            if (!came_from(entry, g_remembered[i]))
+            if (!came_from(entry, level, g_remembered[i]))
                 continue;
             set_session_level(entry.volume_control,
                               level_on_channels(g_remembered[i].own.level, level), 1.0f);

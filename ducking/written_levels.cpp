@@ -23,7 +23,7 @@ void add_ramp(Ramp* ramps, int* count, float from, float to)
     ramps[(*count)++] = {from, to};
 }
 
-bool wrote_level(const Ramp* ramps, int count, float own_volume, float volume)
+bool wrote_level(const Ramp* ramps, int count, float own_volume, float volume, float quietest)
 {
     if (!(own_volume > 0.0f))
         return false;
@@ -33,7 +33,9 @@ bool wrote_level(const Ramp* ramps, int count, float own_volume, float volume)
     for (int i = 0; i < count; ++i) {
         // The ramp's start too: what the memory held when it began.
         for (int step = 0; step <= kFadeSteps; ++step) {
-            if (close_to(share, ramp_share(ramps[i].from, ramps[i].to, step)))
+            const float written = ramp_share(ramps[i].from, ramps[i].to, step);
+            if (close_to(share, written) ||
+                (!close_to(written, 1.0f) && share > written * quietest && share < written))
                 return true;
         }
     }

@@ -17,5 +17,10 @@ constexpr float kWrittenLevelTolerance = 1e-3f;
 // Keeps the ramp among the last kRampsKept.
 void add_ramp(Ramp* ramps, int* count, float from, float to);
 // Whether `volume` is a level one of the ramps wrote to a session whose own
-// loudest level is `own_volume`, other than the own level itself.
-bool wrote_level(const Ramp* ramps, int count, float own_volume, float volume);
+// loudest level is `own_volume`, other than the own level itself. A stream
+// on other channels took such a level as the server mapped it onto them,
+// mixing the channels: its loudest then lies anywhere from the written
+// share of the session's quietest channel (`quietest`, a share of its
+// loudest) to that of its loudest.
+bool wrote_level(const Ramp* ramps, int count, float own_volume, float volume,
+                 float quietest = 1.0f);

@@ -386,6 +386,17 @@ bool get_session_level(VolumeControl* volume, SessionLevel* level)
     return true;
 }
 
+float channel_loudness(const SessionLevel& level, int channel)
+{
+    uint32_t loudest = 0;
+    for (int i = 0; i < level.channels; ++i)
+        loudest = level.values[i] > loudest ? level.values[i] : loudest;
+    if (loudest == 0)
+        return 1.0f;
+    return static_cast<float>(pulse.pa_sw_volume_to_linear(level.values[channel]) /
+                              pulse.pa_sw_volume_to_linear(loudest));
+}
+
 bool get_session_mute(VolumeControl* volume, bool* muted)
 {
     *muted = record<SinkInputRecord>(volume)->muted;

@@ -201,6 +201,12 @@ bool get_session_level(VolumeControl* volume, SessionLevel* level)
     return true;
 }
 
+// A session's level is its master volume alone.
+float channel_loudness(const SessionLevel&, int)
+{
+    return 1.0f;
+}
+
 void set_session_level(VolumeControl* volume, const SessionLevel& own, float share)
 {
     float master = 0.0f;

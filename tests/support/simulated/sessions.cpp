@@ -365,6 +365,12 @@ bool get_session_mute(VolumeControl* volume, bool* muted)
     return true;
 }
 
+// As on Windows, a level is one channel.
+float channel_loudness(const SessionLevel&, int)
+{
+    return 1.0f;
+}
+
 void set_session_level(VolumeControl* volume, const SessionLevel& own, float share)
 {
     const int id = object_behind(volume, Kind::kVolume).target;
