@@ -3,7 +3,8 @@
 // Plain functions over opaque handles, one per platform operation the logic
 // uses. Exactly one implementation is linked into each program: the Windows
 // one (audio/windows: Core Audio, Toolhelp), the Linux one (audio/linux:
-// libpulse, /proc), or the simulated one that tests drive (audio/simulated).
+// libpulse, /proc), or the simulated one that tests drive, which lives
+// beside them (tests/support/simulated).
 // Everything above this header compiles unchanged for all three.
 #pragma once
 

@@ -5,13 +5,13 @@
 #                         and the private demo server (tools/run.sh)
 #   tools/setup.sh        all that, and what the tests need (tools/test.sh):
 #                         MinGW-w64 and Wine, PipeWire, Clang, valgrind,
-#                         Node.js, espeak-ng, the packaging tools
+#                         Node.js, espeak-ng, mpv, the packaging tools
 set -eu
 run_packages="cmake ninja-build pkg-config g++ libpulse-dev pulseaudio pulseaudio-utils"
 test_packages="googletest g++-mingw-w64-x86-64-posix wine wine64 python3
 pipewire pipewire-pulse wireplumber dbus
 clang libclang-rt-14-dev libbenchmark-dev valgrind nodejs scdoc
-dpkg-dev lintian espeak-ng python3-venv python3-setuptools python3-wheel"
+dpkg-dev lintian espeak-ng python3-venv python3-setuptools python3-wheel mpv"
 case "${1:-all}" in
 run) packages=$run_packages ;;
 all) packages="$run_packages $test_packages" ;;

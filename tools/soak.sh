@@ -1,13 +1,20 @@
 #!/bin/sh
 # The real-sound suites (PulseAudio and PipeWire: replies, the keeper, ended
 # streams, 190 streams, a stalled server, own raw levels, several
-# controllers, the clients) N times in a row while every core is kept busy,
-# as on a loaded desktop; a pass count at the end.
-# usage: tools/soak.sh [N] [preset]    (defaults: 3, linux; the preset must be built)
+# controllers, real players, the clients) N times in a row for each preset
+# while every core is kept busy, as on a loaded desktop; a pass count for
+# each preset at the end.
+# usage: tools/soak.sh [N] [preset...]    (defaults: 3, linux and sanitize;
+#                                          each preset is built first)
 set -eu
 cd "$(dirname "$0")/.."
 runs=${1:-3}
-preset=${2:-linux}
+[ $# -gt 0 ] && shift
+presets=${*:-linux sanitize}
+for preset in $presets; do
+    cmake --preset "$preset" >/dev/null
+    cmake --build --preset "$preset" >/dev/null
+done
 burners=""
 stop_burners() {
     # shellcheck disable=SC2086
@@ -19,15 +26,27 @@ for _ in $(seq "$(nproc)"); do
     sh -c 'while :; do :; done' &
     burners="$burners $!"
 done
+# Every process the tests start inherits this (the burners do not), so a
+# run that leaves one behind fails.
+APPDUCK_TEST_RUN="soak-$$-$(date +%s)"
+export APPDUCK_TEST_RUN
 # The long form of the tests that count cycles, unless told otherwise.
 APPDUCK_CYCLES=${APPDUCK_CYCLES:-150}
 export APPDUCK_CYCLES
-passed=0
-for run in $(seq "$runs"); do
-    echo "== soak run $run of $runs, every core busy"
-    if ctest --preset "$preset" -R '^(real_sound|guarantees|own_levels|controllers|clients)' --output-on-failure; then
-        passed=$((passed + 1))
-    fi
+summary=""
+status=0
+for preset in $presets; do
+    passed=0
+    for run in $(seq "$runs"); do
+        echo "== soak run $run of $runs ($preset), every core busy"
+        if ctest --preset "$preset" -R '^(real_sound|guarantees|own_levels|controllers|players|clients)' \
+            --output-on-failure && tools/leftovers.sh; then
+            passed=$((passed + 1))
+        fi
+    done
+    summary="$summary
+soak ($preset): $passed passed, $((runs - passed)) failed"
+    [ "$passed" -eq "$runs" ] || status=1
 done
-echo "soak: $passed passed, $((runs - passed)) failed"
-[ "$passed" -eq "$runs" ]
+echo "$summary"
+exit "$status"
