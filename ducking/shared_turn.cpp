@@ -163,12 +163,12 @@ void give_records_to_table(SharedTurn& turn)
         HeldSession* held = find_held(g_table, saved.pid, saved.instance);
         if (held && !same_original(held->original, saved)) {
             if (wrote_level(saved.ramps, saved.ramp_count, saved.volume, held->original.volume)) {
-                const Ramp* ramps = held->original.ramps;
-                const int count = held->original.ramp_count;
+                // The table's ramps, copied before our record replaces them.
+                const SavedSession table = held->original;
                 held->original = saved;
-                for (int r = 0; r < count; ++r)
-                    add_ramp(held->original.ramps, &held->original.ramp_count, ramps[r].from,
-                             ramps[r].to);
+                for (int r = 0; r < table.ramp_count; ++r)
+                    add_ramp(held->original.ramps, &held->original.ramp_count, table.ramps[r].from,
+                             table.ramps[r].to);
                 turn.changed = true;
             } else {
                 set_original(saved, held->original);

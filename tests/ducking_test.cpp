@@ -190,6 +190,8 @@ TEST_F(Ducking, ProcessBeyondTheSavedTableIsLeftAlone)
     // Without a place to save its volume a process could never be restored,
     // so it is not lowered at all, and a duck of it alone lowers nothing.
     EXPECT_EQ(run.output, replies({kDucked, kNoneDucked, kDucked, kOk}));
+    EXPECT_EQ(volume_sets_of(2 + 255).substr(0, 49), "0.57 0.54 0.51 0.48 0.45 0.42 0.39 0.36 0.33 0.30")
+        << "the 256th process, the last saved, is lowered";
     EXPECT_EQ(volume_sets_of(extra), "");
     EXPECT_FLOAT_EQ(sim_session_volume(2 + 255), 0.6f) << "the others are restored at the end";
 }

@@ -246,4 +246,78 @@ TEST_F(Sharing, ASessionStartedFromAnotherControllersDuckedMemoryIsHeldAsItsSour
     EXPECT_FLOAT_EQ(sim_session_volume(track), 0.8f);
 }
 
+TEST_F(Sharing, EachHolderOfTheTurnIsWaitedForTenSecondsAndNoLonger)
+{
+    constexpr uint32_t kThird = 78;
+    sim_add_process(kThird, "assistant.exe");
+    // Kept for 9.9 s: the duck waits for it.
+    sim_keep_turn_elsewhere(kOther, 9900);
+    run_loop("duck 20 player\n");
+    EXPECT_GE(sim_volume_set(0).at_ms, 9900u);
+    // Kept for 10.1 s: after 10 s the duck goes on without the turn.
+    uint64_t start = sim_clock_ms();
+    sim_clear_volume_log();
+    sim_keep_turn_elsewhere(kOther, start + 10100);
+    run_loop("duck 20 player\n");
+    EXPECT_GE(sim_volume_set(0).at_ms, start + 10000);
+    EXPECT_LT(sim_volume_set(0).at_ms, start + 10100);
+    // B for 6 s, then another for 9 s: each is given its own 10 s.
+    start = sim_clock_ms();
+    sim_clear_volume_log();
+    sim_keep_turn_elsewhere(kOther, start + 6000);
+    sim_pass_turn_to(kThird, start + 15000);
+    run_loop("duck 20 player\n");
+    EXPECT_GE(sim_volume_set(0).at_ms, start + 15000);
+}
+
+TEST_F(Sharing, AnEndedProcessThatHadThisOnesIdHoldsNothing)
+{
+    // An earlier process with this one's id (it started at 5, this one at
+    // 0) ended holding the player at 50: no holder of this one's, and its
+    // hold goes with it.
+    other = holder_slot(g_table, {kSimDefaultOwnPid, 5});
+    other_holds(player, 0.5f);
+    run_loop("duck 20 player\nrestore\n");
+    EXPECT_FLOAT_EQ(sim_session_volume(player), 0.8f);
+    EXPECT_EQ(holds_on(player), "");
+}
+
+void b_took_this_ones_level_for_the_original()
+{
+    HoldTable& table = g_table;
+    clear_holds(table);
+    uint64_t started = 0;
+    process_start_time(kOther, &started);
+    const int slot = holder_slot(table, {kOther, started});
+    SavedSession original{};
+    original.pid = 10;
+    original.instance = 1;  // the player's session, the first
+    original.volume = 0.16f;
+    original.own.level = sim_level(0.16f);
+    std::snprintf(original.own.key, sizeof original.own.key, "by-name:player");
+    original.ramps[0] = {1.0f, 0.5f};
+    original.ramp_count = 1;
+    hold_session(table, slot, original, 0.5f);
+    ASSERT_TRUE(format_hold_table(table, g_text, kHoldTableText));
+    sim_set_shared_table(g_text);
+}
+
+TEST_F(Sharing, ATableThatLostThisOnesHoldGetsTheOriginalBackWithEveryRamp)
+{
+    // After this one's duck to 20 the table was damaged, and B wrote it
+    // anew with this one's 0.16 for the player's original, ramped from 1 to
+    // 0.5. This one's record is the original, and the table keeps both
+    // ramps, this one's and B's, so that either's levels are known.
+    sim_after_volume_set(10, b_took_this_ones_level_for_the_original);
+    run_loop("duck 20 player\nduck 20 player\n");
+    static HoldTable now;
+    ASSERT_EQ(parse_hold_table(sim_shared_table(), now), TableText::kOurs);
+    const HeldSession* held = find_held(now, 10, 1);
+    ASSERT_NE(held, nullptr);
+    EXPECT_FLOAT_EQ(held->original.volume, 0.8f);
+    ASSERT_GE(held->original.ramp_count, 2);
+    EXPECT_FLOAT_EQ(held->original.ramps[0].to, 0.2f);
+    EXPECT_FLOAT_EQ(held->original.ramps[1].to, 0.5f) << "B's ramp";
+}
+
 }  // namespace

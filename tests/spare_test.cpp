@@ -39,6 +39,7 @@ protected:
 };
 
 int g_late = -1;
+int g_voice = -1;
 
 TEST_F(Spare, AWildcardPassesOverTheControllersTreeAndANameWrittenOutDoesNot)
 {
@@ -95,6 +96,22 @@ TEST_F(Spare, NamesAreSparedFromWildcardsOnly)
     EXPECT_EQ(volume_sets_of(player), "");
     EXPECT_NE(volume_sets_of(chat), "") << "written out in full";
     EXPECT_NE(volume_sets_of(voice), "") << "names only: the tree is not spared";
+}
+
+TEST_F(Spare, AKinsIdTakenByAStrangerIsNoLongerSpared)
+{
+    // The voice ends between two ducks, and a stranger takes its id.
+    g_voice = voice;
+    sim_before_enumeration(2, [] {
+        sim_end_session(g_voice);
+        sim_end_process(101);
+        sim_add_process(101, "radio.exe");
+        sim_set_parent(101, 1);
+        g_late = sim_add_session(0, 101, 1.0f);
+    });
+    run_loop("spare\nduck 20 *\nduck 20 *\n");
+    EXPECT_EQ(volume_sets_of(voice), "");
+    EXPECT_EQ(volume_sets_of(g_late).substr(0, 4), "0.92");
 }
 
 }  // namespace

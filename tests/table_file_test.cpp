@@ -69,4 +69,33 @@ TEST(TableFile, AWriteCutShortAtAnyByteLeavesTheCopyBeforeIt)
     EXPECT_EQ(read_text(), first) << "garbage is written over";
 }
 
+TEST(TableFile, TheNewerCopyWinsAndADamagedOneIsRefused)
+{
+    std::memset(g_file, 0, sizeof g_file);
+    const std::string texts[] = {"appduck-holds 2\nholder 1 2\n", "appduck-holds 2\nholder 3 4\n",
+                                 "appduck-holds 2\nholder 5 6\n"};
+    for (const std::string& text : texts) {
+        ASSERT_TRUE(write_table_file(kFile, text.c_str(), static_cast<int>(text.size())));
+        EXPECT_EQ(read_text(), text) << "the newest of the copies";
+    }
+    // A fourth write torn in its text leaves the third; so does one torn
+    // in its header.
+    for (const int budget : {10, static_cast<int>(texts[0].size()) + 20}) {
+        static char saved[kTableFileBytes];
+        std::memcpy(saved, g_file, sizeof g_file);
+        g_write_budget = budget;
+        EXPECT_FALSE(write_table_file(kFile, texts[0].c_str(), static_cast<int>(texts[0].size())));
+        g_write_budget = -1;
+        EXPECT_EQ(read_text(), texts[2]) << "cut after " << budget << " bytes";
+        std::memcpy(g_file, saved, sizeof g_file);
+    }
+    // The third write went over the first's copy. A byte of its text
+    // changed under a header that still reads: the checksum refuses it,
+    // and the second copy is read.
+    char* third = std::strstr(g_file + kTableHeaderBytes, "holder 5 6");
+    ASSERT_NE(third, nullptr);
+    third[7] = '9';
+    EXPECT_EQ(read_text(), texts[1]);
+}
+
 }  // namespace

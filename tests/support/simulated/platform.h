@@ -127,6 +127,9 @@ const char* sim_shared_table();
 void sim_set_shared_table(const char* text);
 void sim_damage_shared_table();
 void sim_keep_turn_elsewhere(uint32_t holder, uint64_t until_ms);
+// Once that holder's time is up, another takes the turn and keeps it until
+// the clock reads `until_ms`.
+void sim_pass_turn_to(uint32_t holder, uint64_t until_ms);
 int sim_shared_turns();  // taken so far
 bool sim_shared_turn_held();
 

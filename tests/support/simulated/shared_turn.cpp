@@ -14,6 +14,8 @@ struct SharedTurn {
     bool damaged;          // read as no whole copy, until written
     uint32_t holder;       // another process that keeps the turn...
     uint64_t kept_until;   // ...until the clock reads this
+    uint32_t next_holder;  // and then another...
+    uint64_t next_until;   // ...until this
     bool held;
     int turns;
     int tables_written;
@@ -33,6 +35,8 @@ void reset_shared_turn()
     g_shared.damaged = false;
     g_shared.holder = 0;
     g_shared.kept_until = 0;
+    g_shared.next_holder = 0;
+    g_shared.next_until = 0;
     g_shared.held = false;
     g_shared.turns = 0;
     g_shared.tables_written = 0;
@@ -44,6 +48,11 @@ TurnLock try_shared_turn(bool, uint32_t* holder)
     *holder = 0;
     if (fails(SimOp::kSharedTurn))
         return TurnLock::kBroken;
+    if (g_shared.next_holder != 0 && clock_now() >= g_shared.kept_until) {
+        g_shared.holder = g_shared.next_holder;
+        g_shared.kept_until = g_shared.next_until;
+        g_shared.next_holder = 0;
+    }
     if (g_shared.holder != 0 && clock_now() < g_shared.kept_until) {
         *holder = g_shared.holder;
         return TurnLock::kBusy;
@@ -105,6 +114,12 @@ void sim_keep_turn_elsewhere(uint32_t holder, uint64_t until_ms)
 {
     g_shared.holder = holder;
     g_shared.kept_until = until_ms;
+}
+
+void sim_pass_turn_to(uint32_t holder, uint64_t until_ms)
+{
+    g_shared.next_holder = holder;
+    g_shared.next_until = until_ms;
 }
 
 int sim_shared_turns() { return g_shared.turns; }
