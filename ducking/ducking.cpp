@@ -1,6 +1,7 @@
 #include "ducking.h"
 
 #include "audio/decimal.h"
+#include "audio/diagnostics.h"
 #include "audio/session_table.h"
 #include "audio/volume_fader.h"
 #include "keeper.h"
@@ -12,6 +13,7 @@
 #include "spare.h"
 
 #include <climits>
+#include <cstdio>
 
 namespace {
 
@@ -106,6 +108,35 @@ bool plan_entry(SharedTurn& turn, int k, const Utf16Char* names, float share, in
     return true;
 }
 
+// Under APPDUCK_DEBUG, a duck that matched nothing names what it saw, once
+// each: the names `duck` takes (a Linux player is often not called as its
+// package is: paplay plays as pacat).
+void say_nothing_matched(const Utf16Char* names)
+{
+    char wanted[256];
+    if (utf16_to_utf8(names, wanted, sizeof wanted) <= 0)
+        wanted[0] = 0;
+    static char seen[400];
+    int length = 0;
+    seen[0] = 0;
+    for (int k = 0; k < session_count(); ++k) {
+        const SessionEntry& entry = session_at(k);
+        bool again = false;
+        for (int i = 0; i < k && !again; ++i)
+            again = compare_text_nocase(session_at(i).exe_name, entry.exe_name) == 0;
+        char exe[3 * kMaxExeName];
+        if (again || utf16_to_utf8(entry.exe_name, exe, sizeof exe) <= 0)
+            continue;
+        const int added = std::snprintf(seen + length, sizeof seen - static_cast<size_t>(length),
+                                        "%s%s", length ? ", " : "", exe[0] ? exe : "(no name)");
+        if (added < 0 || length + added >= static_cast<int>(sizeof seen))
+            break;  // the rest do not fit on the line
+        length += added;
+    }
+    diagnose("duck matched nothing for \"%s\"; the sessions' executables: %s", wanted,
+             length ? seen : "none");
+}
+
 // What another controller that ended left to this one, when nothing of its
 // own is saved: only in a turn that is free at once, for whoever holds it
 // does the same.
@@ -157,6 +188,8 @@ int duck_sessions(const char* line)
                     settle_latecomers(turn, false, brought);
     }
     give_turn(turn);
+    if (bajados == 0)
+        say_nothing_matched(names);
     // Like a restore's, the reply means the platform has every level: a
     // stalled server is given the restore's patience.
     if (!confirmed)

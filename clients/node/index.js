@@ -19,6 +19,7 @@ class Appduck {
     this._gone = null; // the error every call gets once appduck has ended
     this._closed = null; // the promise of close()
     this._spared = false;
+    this._warnedNoMatch = false; // ducked says so once
     this._hold = null; // a restore waiting out its hold
     this._child = spawn(this.path, [], { stdio: ["pipe", "pipe", "inherit"], windowsHide: true });
     this._child.on("error", (error) => this._end(
@@ -59,7 +60,15 @@ class Appduck {
       this._spared = true;
       await this.spare(undefined, options);
     }
-    await this.duck(percent, names, options);
+    if ((await this.duck(percent, names, options)) === 0 && !this._warnedNoMatch) {
+      this._warnedNoMatch = true;
+      const playing = [...new Set((await this.list(options)).map((entry) => entry.name))].sort();
+      process.emitWarning(
+        `appduck: no application matched ${[].concat(names ?? []).join(";")}; ` +
+          `playing now: ${playing.join(", ") || "nothing"}`,
+        { code: "APPDUCK_NO_MATCH" },
+      );
+    }
     try {
       return await fn();
     } finally {

@@ -18,6 +18,7 @@ import tempfile
 import threading
 import time
 import unittest
+import warnings
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 ROOT = os.path.join(HERE, "..", "..")
@@ -135,6 +136,39 @@ class Clients(unittest.TestCase):
             client.list()
         self.assertEqual(gone.exception.status, -signal.SIGKILL)
         client.close()
+
+    def test_mistakes_say_so_in_both_clients(self):
+        # An APPDUCK that names nothing is refused by name, though an
+        # appduck is on PATH.
+        bin_dir = os.path.join(self.workdir, "bin")
+        os.makedirs(bin_dir, exist_ok=True)
+        if not os.path.exists(os.path.join(bin_dir, "appduck")):
+            os.symlink(sound_world.APPDUCK, os.path.join(bin_dir, "appduck"))
+        missing = "/opt/appduck/bin/appduck"
+        env = dict(self.env, APPDUCK=missing, PATH=bin_dir + os.pathsep + self.env["PATH"])
+        saved = dict(os.environ)
+        self.addCleanup(lambda: (os.environ.clear(), os.environ.update(saved)))
+        os.environ.clear()
+        os.environ.update(env)
+        with self.assertRaises(appduck.AppduckNotFound) as caught:
+            appduck.Appduck()
+        self.assertEqual(str(caught.exception),
+                         "appduck was not found: tried APPDUCK=%s (no such file)" % missing)
+        result = self.node_check("chosen", missing)
+        self.assertEqual(result["error"], "AppduckNotFoundError")
+        self.assertIn("APPDUCK=%s (no such file)" % missing, result["message"])
+        # ducked of an application that does not play warns, once, naming
+        # what does.
+        os.environ["APPDUCK"] = sound_world.APPDUCK
+        with appduck.Appduck() as client, warnings.catch_warnings(record=True) as caught:
+            warnings.simplefilter("always")
+            for _ in range(2):
+                with client.ducked(20, "spotify"):
+                    pass
+            self.assertEqual([str(warning.message) for warning in caught],
+                             ["appduck: no application matched spotify; playing now: player"])
+        self.assertEqual(self.node_check("unmatched"),
+                         ["appduck: no application matched spotify; playing now: player"])
 
     # -- the Node.js client -------------------------------------------------
 

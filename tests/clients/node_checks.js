@@ -33,6 +33,22 @@ const checks = {
   async missing() {
     return outcome(Promise.resolve().then(() => new appduck.Appduck({ path: process.argv[3] })));
   },
+  async chosen() {
+    // APPDUCK names nothing: the user's choice, not a reason to look on.
+    process.env.APPDUCK = process.argv[3];
+    return outcome(Promise.resolve().then(() => new appduck.Appduck()));
+  },
+  async unmatched() {
+    const said = [];
+    process.on("warning", (warning) => {
+      if (warning.code === "APPDUCK_NO_MATCH") said.push(warning.message);
+    });
+    const client = new appduck.Appduck();
+    for (let i = 0; i < 2; ++i) await client.ducked(20, "spotify", async () => {});
+    await client.close();
+    await new Promise((resolve) => setImmediate(resolve));
+    return said;
+  },
   async killed() {
     const client = new appduck.Appduck();
     await client.duck(20, "player");

@@ -1,6 +1,8 @@
 "use strict";
 // Where the appduck program is: an explicit path, then the APPDUCK
-// environment variable, then PATH, then where the packages install it.
+// environment variable, then PATH, then where the packages install it. An
+// explicit path or APPDUCK is the user's choice: when it does not serve,
+// nothing else is tried.
 const fs = require("node:fs");
 const path = require("node:path");
 const { AppduckNotFoundError } = require("./errors");
@@ -33,15 +35,17 @@ function onPath() {
 function findAppduck(explicit) {
   const tried = [];
   const candidates = [];
-  if (explicit !== undefined && explicit !== null) {
-    candidates.push(explicit);
-  } else {
-    if (process.env.APPDUCK) candidates.push(process.env.APPDUCK);
-    const found = onPath();
-    if (found) candidates.push(found);
-    else tried.push(["PATH", `no ${NAME} on it`]);
-    if (process.platform !== "win32") candidates.push("/usr/bin/appduck", "/usr/local/bin/appduck");
+  const given = explicit !== undefined && explicit !== null;
+  const chosen = given ? explicit : process.env.APPDUCK || null;
+  if (chosen !== null) {
+    const why = whyUnusable(chosen);
+    if (!why) return path.resolve(chosen);
+    throw new AppduckNotFoundError([[given ? chosen : `APPDUCK=${chosen}`, why]]);
   }
+  const found = onPath();
+  if (found) candidates.push(found);
+  else tried.push(["PATH", `no ${NAME} on it`]);
+  if (process.platform !== "win32") candidates.push("/usr/bin/appduck", "/usr/local/bin/appduck");
   for (const candidate of candidates) {
     const why = whyUnusable(candidate);
     if (!why) return path.resolve(candidate);

@@ -12,6 +12,7 @@ import sys
 import threading
 import time
 import queue
+import warnings
 from typing import Any, Dict, Iterator, List, Optional
 
 from ._errors import AppduckGone, AppduckNotFound, AppduckTimeout
@@ -39,6 +40,7 @@ class Appduck:
         self._lock = threading.RLock()  # one command at a time
         self._owed = 0  # replies still due to calls that stopped waiting
         self._spared_self = False
+        self._warned_no_match = False  # ducked says so once
         self._hold: Optional[threading.Timer] = None  # a restore waiting out its hold
         self._closed = False
         self._reader = threading.Thread(target=self._read, name="appduck replies", daemon=True)
@@ -119,7 +121,12 @@ class Appduck:
         if spare_self and not self._spared_self:
             self._spared_self = True
             self.spare()
-        self.duck(percent, *names)
+        if self.duck(percent, *names) == 0 and not self._warned_no_match:
+            self._warned_no_match = True
+            playing = sorted({entry["name"] for entry in self.list()})
+            warnings.warn("appduck: no application matched %s; playing now: %s"
+                          % (";".join(names), ", ".join(playing) or "nothing"),
+                          RuntimeWarning, stacklevel=4)
 
     def _end_ducked(self, hold: float) -> None:
         if hold <= 0:

@@ -1,5 +1,7 @@
 """Where the appduck program is: an explicit path, then the APPDUCK
-environment variable, then PATH, then where the packages install it."""
+environment variable, then PATH, then where the packages install it. An
+explicit path or APPDUCK is the user's choice: when it does not serve,
+nothing else is tried."""
 import os
 import shutil
 import sys
@@ -33,18 +35,19 @@ def _usable(path: str) -> Optional[str]:
 def find_appduck(path: Optional[str] = None) -> str:
     """The program's path; AppduckNotFound with every place tried."""
     tried: List[Tuple[str, str]] = []
-    if path is not None:
-        candidates = [path]
+    chosen = path if path is not None else os.environ.get("APPDUCK") or None
+    if chosen is not None:
+        why = _usable(chosen)
+        if why is None:
+            return os.path.abspath(chosen)
+        raise AppduckNotFound([(chosen if path is not None else "APPDUCK=" + chosen, why)])
+    candidates = []
+    on_path = shutil.which(_NAME)
+    if on_path:
+        candidates.append(on_path)
     else:
-        candidates = []
-        if os.environ.get("APPDUCK"):
-            candidates.append(os.environ["APPDUCK"])
-        on_path = shutil.which(_NAME)
-        if on_path:
-            candidates.append(on_path)
-        else:
-            tried.append(("PATH", "no %s on it" % _NAME))
-        candidates += _installed_places()
+        tried.append(("PATH", "no %s on it" % _NAME))
+    candidates += _installed_places()
     for candidate in candidates:
         why = _usable(candidate)
         if why is None:
