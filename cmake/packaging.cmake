@@ -22,6 +22,9 @@ if(WIN32)
     # The Python client, which finds appduck.exe two folders up.
     install(DIRECTORY ${PROJECT_SOURCE_DIR}/clients/python/appduck DESTINATION python
         COMPONENT python FILES_MATCHING PATTERN "*.py" PATTERN "py.typed")
+    # What pip needs to install that folder.
+    install(FILES ${PROJECT_SOURCE_DIR}/clients/python/pyproject.toml
+        ${PROJECT_SOURCE_DIR}/clients/python/README.md DESTINATION python COMPONENT python)
     set(CPACK_GENERATOR ZIP)
     set(CPACK_SYSTEM_NAME win64)
 else()

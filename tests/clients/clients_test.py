@@ -51,8 +51,13 @@ class Clients(unittest.TestCase):
         os.mkdir(modules)
         os.symlink(os.path.abspath(os.path.join(ROOT, "clients", "node")),
                    os.path.join(modules, "appduck"))
+        # The program under test is the one on PATH too.
+        cls.bin = os.path.join(cls.workdir, "bin")
+        os.mkdir(cls.bin)
+        os.symlink(sound_world.APPDUCK, os.path.join(cls.bin, "appduck"))
         cls.env = dict(cls.server.env, APPDUCK=sound_world.APPDUCK, NODE_PATH=modules,
-                       PYTHONPATH=os.path.abspath(os.path.join(ROOT, "clients", "python")))
+                       PYTHONPATH=os.path.abspath(os.path.join(ROOT, "clients", "python")),
+                       PATH=cls.bin + os.pathsep + cls.server.env["PATH"])
 
     @classmethod
     def tearDownClass(cls):
@@ -68,7 +73,8 @@ class Clients(unittest.TestCase):
     # -- the recipe ------------------------------------------------------
 
     def run_recipe(self, language, interpreter):
-        script = os.path.join(self.workdir, "assistant." + ("py" if language == "python" else "js"))
+        script = os.path.join(self.workdir,
+                              "assistant." + {"python": "py", "js": "js"}.get(language, language))
         with open(script, "w") as out:
             out.write(recipe(language))
         assistant = subprocess.Popen([interpreter, script], env=self.env)
@@ -98,6 +104,9 @@ class Clients(unittest.TestCase):
 
     def test_node_recipe(self):
         self.run_recipe("js", "node")
+
+    def test_shell_recipe(self):
+        self.run_recipe("sh", "sh")
 
     # -- the Python client ------------------------------------------------
 
@@ -140,12 +149,8 @@ class Clients(unittest.TestCase):
     def test_mistakes_say_so_in_both_clients(self):
         # An APPDUCK that names nothing is refused by name, though an
         # appduck is on PATH.
-        bin_dir = os.path.join(self.workdir, "bin")
-        os.makedirs(bin_dir, exist_ok=True)
-        if not os.path.exists(os.path.join(bin_dir, "appduck")):
-            os.symlink(sound_world.APPDUCK, os.path.join(bin_dir, "appduck"))
         missing = "/opt/appduck/bin/appduck"
-        env = dict(self.env, APPDUCK=missing, PATH=bin_dir + os.pathsep + self.env["PATH"])
+        env = dict(self.env, APPDUCK=missing)
         saved = dict(os.environ)
         self.addCleanup(lambda: (os.environ.clear(), os.environ.update(saved)))
         os.environ.clear()

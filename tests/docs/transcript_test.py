@@ -1,11 +1,15 @@
-"""The protocol transcripts of the README and the manual page, replayed
-byte for byte against the Linux appduck on the demo world: a private server
-with two players, "player" and "chat". A transcript is a fenced block whose
-lines all start with "> " (written to appduck) or "< " (its reply).
+"""The protocol transcripts of the README, the pages in doc/ and the
+manual page, replayed byte for byte against the Linux appduck on the demo
+world: a private server with two players, "player" and "chat". A transcript
+is a fenced block whose lines all start with "> " (written to appduck) or
+"< " (its reply). And the README links every page in doc/, and every link
+between the documents leads somewhere.
 
 usage: transcript_test.py path/to/appduck [unittest arguments]
 """
+import glob
 import os
+import re
 import shutil
 import sys
 import tempfile
@@ -78,6 +82,27 @@ class Transcripts(unittest.TestCase):
 
     def test_manual_page(self):
         self.check_document("doc/appduck.1.scd")
+
+    def test_pages(self):
+        for page in sorted(glob.glob(os.path.join(ROOT, "doc", "*.md"))):
+            if transcripts(page):
+                self.check_document(os.path.relpath(page, ROOT))
+
+
+class Links(unittest.TestCase):
+    def test_the_readme_links_every_page_and_every_link_leads_somewhere(self):
+        documents = ["README.md"] + sorted(os.path.relpath(page, ROOT) for page in
+                                           glob.glob(os.path.join(ROOT, "doc", "*.md")))
+        with open(os.path.join(ROOT, "README.md"), encoding="utf-8") as readme:
+            linked = set(re.findall(r"\]\((doc/[^)#]+)", readme.read()))
+        for page in documents[1:]:
+            self.assertIn(page, linked, "the README does not link " + page)
+        for document in documents:
+            with open(os.path.join(ROOT, document), encoding="utf-8") as text:
+                for target in re.findall(r"\]\(([^)#:]+)(?:#[^)]*)?\)", text.read()):
+                    path = os.path.normpath(os.path.join(ROOT, os.path.dirname(document), target))
+                    self.assertTrue(os.path.exists(path), "%s links %s, which is not there"
+                                    % (document, target))
 
 
 if __name__ == "__main__":

@@ -36,8 +36,10 @@ class Diagnostics(sound_world.OnePlayerTestCase):
     def test_a_line_per_connection_made(self):
         replies, errors = self.run_appduck(True, True)
         self.assertEqual(replies, self.run_appduck(False, True)[0])
+        # The duck of nobody names what it saw instead.
         self.assertEqual(errors, "appduck: connected to the sound server at %s\n"
-                                 % self.server.env["PULSE_SERVER"])
+                                 "appduck: duck matched nothing for \"nobody\"; the sessions' "
+                                 "executables: player\n" % self.server.env["PULSE_SERVER"])
 
     def test_a_line_per_failed_call_naming_the_address(self):
         # A socket file nobody listens on refuses; a missing one is named so.
@@ -49,8 +51,9 @@ class Diagnostics(sound_world.OnePlayerTestCase):
                             ("unix:" + refusing, "Connection refused")):
             replies, errors = self.run_appduck(True, False, server, switch="yes")
             self.assertEqual(replies, '[]\n{"ok":true,"bajados":0}\n[]\n{"ok":true}\n')
-            self.assertEqual(errors, "appduck: connecting to the sound server at %s failed: %s\n"
-                             % (server, why) * 3)
+            failed = "appduck: connecting to the sound server at %s failed: %s\n" % (server, why)
+            self.assertEqual(errors, failed * 2 + "appduck: duck matched nothing for \"nobody\"; "
+                             "the sessions' executables: none\n" + failed)
 
 
 COPY = 128 + 256 * 1024 - 128  # a copy of the table: its header and its text

@@ -74,15 +74,21 @@ for fence, name in (("python", "assistant.py"), ("js", "assistant.js")):
     (code,) = [code for kind, code in blocks if kind == fence and "appduck recipe" in code]
     open("%s/%s" % (scratch, name), "w").write(code)
 EOF
+# How the README runs the Python recipe: with Debian's interpreter, while
+# the caller's first python3 (pyenv's, on this kind of machine) stays first
+# on PATH, as a new user's would.
+run_python=$(grep '^/usr/bin/python3 assistant.py' "$here/../../README.md")
+[ -n "$run_python" ] || fail "the README does not say how to run the Python recipe"
+first_python=$(dirname "$(command -v python3)")
 cat >"$scratch/in_root.sh" <<EOF
 set -eu
-export PATH=/usr/sbin:/usr/bin:/sbin:/bin
+export PATH=$first_python:/usr/sbin:/usr/bin:/sbin:/bin
 dpkg -i "$deb" "$python_deb" "$node_deb" >/dev/null
 [ "\$(appduck --version)" = "appduck $(dpkg-deb -f "$deb" Version | cut -d- -f1)" ]
-python3 -c 'import appduck; print(appduck.__file__)'
+/usr/bin/python3 -c 'import appduck; print(appduck.__file__)'
 node -e 'console.log(require.resolve("appduck"))'
 cd "$scratch"
-python3 assistant.py
+$run_python
 node assistant.js
 EOF
 merged="$scratch/merged"

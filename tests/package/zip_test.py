@@ -22,6 +22,7 @@ with tempfile.TemporaryDirectory(prefix="appduck-zip.") as out:
     files = sorted(name for name in top if not name.endswith("/"))
     client = ["python/appduck/%s" % name for name in
               ("__init__.py", "_async.py", "_client.py", "_errors.py", "_find.py", "py.typed")]
+    client += ["python/pyproject.toml", "python/README.md"]
     if files != sorted(["LICENSE.txt", "README.txt", "appduck.exe"] + client):
         sys.exit("unexpected contents: %s" % files)
     readme = archive.read(top["README.txt"]).decode("utf-8")
@@ -32,7 +33,8 @@ with tempfile.TemporaryDirectory(prefix="appduck-zip.") as out:
     # The README is for someone calling appduck.exe from a program, not for
     # someone building it on Linux.
     for wanted in ("appduck for Windows", "UTF-8", "CR LF", "Ctrl+C", "PowerShell",
-                   "TerminateProcess", "keeper", "APPDUCK_DEBUG"):
+                   "TerminateProcess", "keeper", "APPDUCK_DEBUG", "spare", "PYTHONPATH",
+                   "pip install", "import appduck", "appduck.ducked"):
         if wanted not in readme:
             sys.exit("README.txt does not mention %s" % wanted)
     if "tools/" in readme or "MIT License" not in licence:
