@@ -202,9 +202,11 @@ void restore_command(const char*)
     // With nothing saved, nothing waits: only what an ended controller left
     // is lifted, when the turn is free. What is still saved afterwards is
     // the next restore's, or the keeper's.
-    if (nothing_saved())
+    if (nothing_saved() && unwritten_release_count() == 0)
         lift_ended_holders();
-    // Another controller may have held a session for this one meanwhile.
-    if (!nothing_saved())
+    // Another controller may have held a session for this one meanwhile;
+    // and a release made without the turn waits for it, to be written
+    // and to bring its sessions where the others' holds leave them.
+    if (!nothing_saved() || unwritten_release_count() > 0)
         bring_saved_sessions_patiently(true);
 }

@@ -15,6 +15,7 @@ namespace {
 struct Told {
     bool running;
     unsigned times_rewritten;  // since then, no record moved
+    unsigned releases;         // the unwritten releases as they were told
     bool holder;    // whose holds they are
     bool all_due;   // a new keeper: every record is to be told
 };
@@ -25,7 +26,7 @@ bool start()
 {
     if (!start_keeper(kKeeperMarker, kKeeperPipeBytes))
         return false;
-    g_told = {true, times_rewritten(), false, true};
+    g_told = {true, times_rewritten(), unwritten_releases_changed(), false, true};
     return true;
 }
 
@@ -43,10 +44,12 @@ bool tell_changes()
             return false;
         g_told.holder = true;
     }
-    if (g_told.times_rewritten != times_rewritten()) {
+    if (g_told.times_rewritten != times_rewritten() ||
+        g_told.releases != unwritten_releases_changed()) {
         if (!send_keeper_record(kClearRecord))
             return false;
         g_told.times_rewritten = times_rewritten();
+        g_told.releases = unwritten_releases_changed();
         g_told.all_due = true;
     }
     for (int i = 0; i < saved_count(); ++i) {
@@ -57,21 +60,41 @@ bool tell_changes()
         if (format_saved_record(saved_at(i), record, kMaxKeeperRecord) && !send_keeper_record(record))
             return false;  // this keeper is replaced and the next told all
     }
+    // Releases are told only with everything, after a clear.
+    for (int i = 0; g_told.all_due && i < unwritten_release_count(); ++i) {
+        uint32_t released = 0;
+        uint64_t instance = 0;
+        unwritten_release_at(i, &released, &instance);
+        if (format_release_record(released, instance, record, kMaxKeeperRecord) &&
+            !send_keeper_record(record))
+            return false;
+    }
     g_told.all_due = false;
     return true;
+}
+
+// Whether a keeper would have anything to do: a saved session to restore,
+// or a release to write into the shared table.
+bool owed()
+{
+    return !nothing_saved() || unwritten_release_count() > 0;
 }
 
 void apply(const char* record)
 {
     static SavedSession saved;
     uint32_t pid = 0;
-    uint64_t started = 0;
-    if (parse_holder_record(record, &pid, &started))
-        share_as(pid, started);
-    else if (parse_saved_record(record, &saved))
+    uint64_t number = 0;
+    if (parse_holder_record(record, &pid, &number)) {
+        share_as(pid, number);
+    } else if (parse_saved_record(record, &saved)) {
         keep_record(saved);
-    else if (std::strcmp(record, kClearRecord) == 0)
+    } else if (parse_release_record(record, &pid, &number)) {
+        keep_unwritten_release(pid, number);
+    } else if (std::strcmp(record, kClearRecord) == 0) {
         forget_saved_volumes();
+        forget_unwritten_releases();
+    }
 }
 
 }  // namespace
@@ -87,8 +110,8 @@ void update_keeper()
         g_told.running = false;
     }
     if (!g_told.running) {
-        // Nothing a keeper could restore: none is needed yet.
-        if (nothing_saved() || !start())
+        // Nothing a keeper could do: none is needed yet.
+        if (!owed() || !start())
             return;
     }
     if (tell_changes())
@@ -97,7 +120,7 @@ void update_keeper()
     // and a new one is told everything, once.
     stop_keeper();
     g_told.running = false;
-    if (nothing_saved() || !start())
+    if (!owed() || !start())
         return;
     if (!tell_changes()) {
         stop_keeper();
@@ -124,8 +147,8 @@ int run_keeper()
     while (receive_keeper_record(record, kMaxKeeperRecord))
         apply(record);
     // A clean end (quit, end of input, or nothing ever ducked) leaves
-    // nothing saved: nothing is touched.
-    if (nothing_saved()) {
+    // nothing saved and nothing unwritten: nothing is touched.
+    if (!owed()) {
         g_in_keeper = false;
         return 0;
     }

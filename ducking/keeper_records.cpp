@@ -107,6 +107,21 @@ bool parse_holder_record(const char* record, uint32_t* pid, uint64_t* started)
            read_number(fields, kDecimalCeiling - 1, started) && fields_end(fields);
 }
 
+bool format_release_record(uint32_t pid, uint64_t instance, char* out, int capacity)
+{
+    RecordBuilder record = start_record(out, capacity, "release");
+    add_number(record, pid);
+    add_number(record, instance);
+    return record.fits;
+}
+
+bool parse_release_record(const char* record, uint32_t* pid, uint64_t* instance)
+{
+    RecordFields fields{record};
+    return read_word(fields, "release") && read_u32(fields, pid) &&
+           read_number(fields, kDecimalCeiling - 1, instance) && fields_end(fields);
+}
+
 bool send_keeper_record(const char* record)
 {
     char line[kMaxKeeperRecord + 1];

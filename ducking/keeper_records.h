@@ -11,6 +11,9 @@
 //   holder PID STARTED             whose holds beside other controllers
 //                                  the keeper keeps (shared_turn.h); told
 //                                  first
+//   release PID INSTANCE           a hold released while the shared table
+//                                  could not be written, to be written at
+//                                  the next turn; after a clear, the saves
 //
 // A save for a session the keeper holds replaces it. Each record is one
 // line ended by a line feed, written whole in one write (a pipe takes up to
@@ -54,3 +57,6 @@ bool parse_saved_record(const char* record, SavedSession* saved);
 
 bool format_holder_record(uint32_t pid, uint64_t started, char* out, int capacity);
 bool parse_holder_record(const char* record, uint32_t* pid, uint64_t* started);
+
+bool format_release_record(uint32_t pid, uint64_t instance, char* out, int capacity);
+bool parse_release_record(const char* record, uint32_t* pid, uint64_t* instance);

@@ -164,7 +164,7 @@ bool bring_saved_sessions(bool lift_own)
         release_settled(turn);
     }
     give_turn(turn);
-    return applied && (!lift_own || nothing_saved());
+    return applied && (!lift_own || (nothing_saved() && unwritten_release_count() == 0));
 }
 
 void bring_saved_sessions_patiently(bool lift_own)

@@ -27,6 +27,7 @@ struct SessionId {
 };
 SessionId g_unwritten_releases[kMaxSaved];
 int g_unwritten_release_count = 0;
+unsigned g_unwritten_changes = 0;
 
 bool running(const Holder& holder)
 {
@@ -50,8 +51,10 @@ bool released_unwritten(uint32_t pid, uint64_t instance)
 
 void note_unwritten_release(uint32_t pid, uint64_t instance)
 {
-    if (!released_unwritten(pid, instance) && g_unwritten_release_count < kMaxSaved)
+    if (!released_unwritten(pid, instance) && g_unwritten_release_count < kMaxSaved) {
         g_unwritten_releases[g_unwritten_release_count++] = {pid, instance};
+        ++g_unwritten_changes;
+    }
 }
 
 bool same_original(const SavedSession& a, const SavedSession& b)
@@ -133,7 +136,9 @@ void drop_ended_holders(SharedTurn& turn)
 
 // Sessions the table says this controller holds and it has no record of:
 // another controller held a session that started from one of ours as
-// ours is held. Holds it released while the table could not be written go.
+// ours is held. Holds it released while the table could not be written go,
+// and their sessions go to their new least share in this change, as those
+// of a dropped holder do.
 void take_holds_from_table(SharedTurn& turn)
 {
     for (int i = 0; turn.slot >= 0 && i < g_table.session_count; ++i) {
@@ -142,7 +147,9 @@ void take_holds_from_table(SharedTurn& turn)
         if (held.shares[turn.slot] < 0.0f || find_saved(original.pid, original.instance))
             continue;
         if (released_unwritten(original.pid, original.instance)) {
+            const float least = least_share(held);
             hold_at(held, turn.slot, -1.0f);
+            g_moved[i] = g_moved[i] || least_share(held) != least;
             turn.changed = true;
             continue;
         }
@@ -239,6 +246,8 @@ void publish(SharedTurn& turn)
         return;
     }
     turn.changed = false;
+    if (g_unwritten_release_count > 0)
+        ++g_unwritten_changes;
     g_unwritten_release_count = 0;
 }
 
@@ -358,6 +367,33 @@ void release_settled(SharedTurn& turn)
     release_holder(g_table, turn.slot);
     turn.slot = -1;
     turn.changed = true;
+}
+
+int unwritten_release_count()
+{
+    return g_unwritten_release_count;
+}
+
+void unwritten_release_at(int index, uint32_t* pid, uint64_t* instance)
+{
+    *pid = g_unwritten_releases[index].pid;
+    *instance = g_unwritten_releases[index].instance;
+}
+
+unsigned unwritten_releases_changed()
+{
+    return g_unwritten_changes;
+}
+
+void keep_unwritten_release(uint32_t pid, uint64_t instance)
+{
+    note_unwritten_release(pid, instance);
+}
+
+void forget_unwritten_releases()
+{
+    g_unwritten_release_count = 0;
+    ++g_unwritten_changes;
 }
 
 int shared_session_count(const SharedTurn& turn)

@@ -84,6 +84,18 @@ void drop_hold(SharedTurn& turn, const SavedSession& saved);
 // table goes too.
 void release_settled(SharedTurn& turn);
 
+// Holds this controller released while the table could not be written.
+// Each is written at the next turn that can, and the session then goes to
+// its new least share in that change; a controller with any left does not
+// end before its keeper has them (keeper.h).
+int unwritten_release_count();
+void unwritten_release_at(int index, uint32_t* pid, uint64_t* instance);
+// Counts the changes of that list, so that the keeper is told afresh.
+unsigned unwritten_releases_changed();
+// The keeper's copy of its controller's list.
+void keep_unwritten_release(uint32_t pid, uint64_t instance);
+void forget_unwritten_releases();
+
 // The table's sessions, for sessions that start from a held one's memory:
 // such a session is held as the one it came from is, by the same holders.
 int shared_session_count(const SharedTurn& turn);

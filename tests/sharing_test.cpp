@@ -320,4 +320,58 @@ TEST_F(Sharing, ATableThatLostThisOnesHoldGetsTheOriginalBackWithEveryRamp)
     EXPECT_FLOAT_EQ(held->original.ramps[1].to, 0.5f) << "B's ramp";
 }
 
+constexpr uint32_t kStopped = 79;  // C
+std::string g_read_by_stopped;
+
+void stopped_holder_goes_on()
+{
+    // C read the table with this one's hold, ramps to this one's 20 and
+    // writes what it read back, with its own hold at 80.
+    static HoldTable table;
+    ASSERT_EQ(parse_hold_table(g_read_by_stopped.c_str(), table), TableText::kOurs);
+    uint64_t started = 0;
+    process_start_time(kStopped, &started);
+    const int slot = holder_slot(table, {kStopped, started});
+    table.sessions[0].shares[slot] = 0.8f;
+    ASSERT_TRUE(format_hold_table(table, g_text, kHoldTableText));
+    sim_set_shared_table(g_text);
+    sim_set_session_volume(0, 0.16f);
+}
+
+TEST_F(Sharing, ARestoreMadeWithoutTheTurnIsWrittenBeforeTheControllerEnds)
+{
+    // B holds 50; this one ducks to 20; then C takes the turn for its duck
+    // to 80 and is stopped holding it for 15 s. This one's restore goes on
+    // without the turn after 10 s (the player to B's 50), and its end
+    // waits for the turn to write the release: C's stale table, and its
+    // ramp to 20, do not leave the player quiet.
+    sim_add_process(kStopped, "assistant.exe");
+    other_holds(player, 0.5f);
+    sim_after_volume_set(10, [] {
+        g_read_by_stopped = sim_shared_table();
+        sim_keep_turn_elsewhere(kStopped, sim_clock_ms() + 15000);
+        sim_when_turn_given(stopped_holder_goes_on);
+    });
+    EXPECT_EQ(run_loop("duck 20 player\nrestore\nlist\n").output,
+              kDucked + kOk + player_listed(40) + kOk);
+    EXPECT_FLOAT_EQ(sim_session_volume(player), 0.4f) << "at B's 50, the deepest hold left";
+    EXPECT_EQ(holds_on(player), std::to_string(kOther) + "@50 " + std::to_string(kStopped) + "@80 ");
+
+    // Killed after such a restore, a controller leaves the release to its
+    // keeper, which writes it and brings the player to B's 50.
+    clear_holds(g_table);
+    other = holder_slot(g_table, holder_of(kOther));
+    const int self = holder_slot(g_table, {kSimDefaultOwnPid + 1, 5});
+    other_holds(player, 0.5f);
+    hold_session(g_table, self, g_table.sessions[0].original, 0.2f);
+    write_table();
+    sim_set_session_volume(player, 0.16f);
+    const std::string records = "holder " + std::to_string(kSimDefaultOwnPid + 1) + " 5\nrelease 10 1\n";
+    sim_feed_keeper(records.c_str());
+    run_keeper();
+    share_as(kSimDefaultOwnPid, 0);  // this test process again
+    EXPECT_FLOAT_EQ(sim_session_volume(player), 0.4f);
+    EXPECT_EQ(holds_on(player), std::to_string(kOther) + "@50 ");
+}
+
 }  // namespace

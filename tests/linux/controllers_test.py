@@ -166,6 +166,29 @@ class SeveralControllers(sound_world.SoundTestCase):
         self.end(a, b)
         self.assertPlayerOwn()
 
+    def test_a_restore_made_while_a_stopped_holder_keeps_the_turn_loses_no_level(self):
+        # A at 20 and B at 50; C's duck to 80 is stopped holding the turn.
+        # A's restore goes on without the turn after 10 s, to B's 50; C,
+        # continued, ends its ramp at A's 20 and writes back the table it
+        # read, A's hold in it. A's release is written at its next turn,
+        # its end: once all three are gone, the player is its own again.
+        a, b, c = self.appduck, self.another(), self.another()
+        self.assertEqual(a.ask("duck 20 player"), DUCKED)
+        self.assertEqual(b.ask("duck 50 player"), DUCKED)
+        c.send("duck 80 player")
+        time.sleep(0.1)
+        c.process.send_signal(signal.SIGSTOP)
+        try:
+            self.assertEqual(a.ask_within("restore", 20), OK)
+            self.assertPlayerAt(0.5, 0)
+        finally:
+            c.process.send_signal(signal.SIGCONT)
+        self.assertEqual(c.reply(), DUCKED)
+        self.assertEqual(b.ask("restore"), OK)
+        self.assertEqual(c.ask("restore"), OK)
+        self.end(a, b, c)
+        self.assertPlayerOwn()
+
     def test_a_fresh_restore_lifts_what_a_controller_killed_with_its_keeper_held(self):
         self.assertEqual(self.appduck.ask("duck 20 player"), DUCKED)
         for pid in sound_world.appduck_processes(self.server):

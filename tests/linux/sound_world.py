@@ -490,6 +490,10 @@ class Appduck:
         self.send(line)
         return self.reply()
 
+    def ask_within(self, line, seconds):
+        self.send(line)
+        return self.reply(seconds)
+
     def close_input(self):
         self.process.stdin.close()
 

@@ -130,6 +130,9 @@ void sim_keep_turn_elsewhere(uint32_t holder, uint64_t until_ms);
 // Once that holder's time is up, another takes the turn and keeps it until
 // the clock reads `until_ms`.
 void sim_pass_turn_to(uint32_t holder, uint64_t until_ms);
+// What that holder does as it gives the turn (writes the table it read,
+// say), run when the turn is first asked for after its time.
+void sim_when_turn_given(void (*action)());
 int sim_shared_turns();  // taken so far
 bool sim_shared_turn_held();
 

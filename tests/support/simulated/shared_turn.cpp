@@ -16,6 +16,7 @@ struct SharedTurn {
     uint64_t kept_until;   // ...until the clock reads this
     uint32_t next_holder;  // and then another...
     uint64_t next_until;   // ...until this
+    void (*on_given)();    // what the holder does as it gives the turn
     bool held;
     int turns;
     int tables_written;
@@ -37,6 +38,7 @@ void reset_shared_turn()
     g_shared.kept_until = 0;
     g_shared.next_holder = 0;
     g_shared.next_until = 0;
+    g_shared.on_given = nullptr;
     g_shared.held = false;
     g_shared.turns = 0;
     g_shared.tables_written = 0;
@@ -48,6 +50,11 @@ TurnLock try_shared_turn(bool, uint32_t* holder)
     *holder = 0;
     if (fails(SimOp::kSharedTurn))
         return TurnLock::kBroken;
+    if (g_shared.on_given && g_shared.holder != 0 && clock_now() >= g_shared.kept_until) {
+        void (*given)() = g_shared.on_given;
+        g_shared.on_given = nullptr;
+        given();
+    }
     if (g_shared.next_holder != 0 && clock_now() >= g_shared.kept_until) {
         g_shared.holder = g_shared.next_holder;
         g_shared.kept_until = g_shared.next_until;
@@ -114,6 +121,11 @@ void sim_keep_turn_elsewhere(uint32_t holder, uint64_t until_ms)
 {
     g_shared.holder = holder;
     g_shared.kept_until = until_ms;
+}
+
+void sim_when_turn_given(void (*action)())
+{
+    g_shared.on_given = action;
 }
 
 void sim_pass_turn_to(uint32_t holder, uint64_t until_ms)
