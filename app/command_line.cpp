@@ -1,6 +1,6 @@
 #include "command_line.h"
 
-#include "ducking/keeper_records.h"
+#include "ducking/keeper/keeper_pipe.h"
 
 #include <cstdio>
 #include <cstring>

@@ -2,7 +2,7 @@
 
 #include "audio/session_table.h"
 #include "ducking/ducking.h"
-#include "ducking/keeper.h"
+#include "ducking/keeper/keeper.h"
 #include "ducking/spare.h"
 #include "json_writer.h"
 #include "session_list.h"
@@ -12,7 +12,11 @@
 
 namespace {
 
-void reply_not_a_command(const char*)
+// Every line ducking reads was read here: a names text never outgrows
+// what it converts at once.
+static_assert(kLineBuffer <= 2 * kNamesText);
+
+void reply_not_a_command(Controller&, const char*)
 {
     emit("{\"ok\":false}");
     end_reply();
@@ -25,27 +29,27 @@ void reply_ok()
 }
 
 // Ducking says what happened; the replies' bytes are written here alone.
-void duck_command(const char* line)
+void duck_command(Controller& controller, const char* line)
 {
-    emit("{\"ok\":true,\"bajados\":%d}", duck_sessions(line));
+    emit("{\"ok\":true,\"bajados\":%d}", duck_sessions(controller, line));
     end_reply();
 }
 
-void restore_and_reply(const char* line)
+void restore_and_reply(Controller& controller, const char* line)
 {
-    restore_command(line);
+    restore_command(controller, line);
     reply_ok();
 }
 
-void spare_and_reply(const char* line)
+void spare_and_reply(Controller& controller, const char* line)
 {
-    spare_command(line);
+    spare_command(controller.spared, line);
     reply_ok();
 }
 
 struct Command {
     const char* prefix;  // compared byte for byte with the line's start
-    void (*handler)(const char* line);  // null: leave the loop
+    void (*handler)(Controller& controller, const char* line);  // null: leave the loop
 };
 
 // Only the prefix is compared, so "listing" is `list` and "quit now" `quit`.
@@ -113,7 +117,7 @@ const Command* find_command(const char* line)
 
 }  // namespace
 
-int run_command_loop()
+int run_command_loop(Controller& controller)
 {
     join_object_runtime();
     static char line[kLineBuffer];
@@ -124,25 +128,25 @@ int run_command_loop()
         if (first)
             drop_byte_order_mark(line);
         if (read == LineRead::kTooLong) {
-            reply_not_a_command(line);
+            reply_not_a_command(controller, line);
             continue;
         }
         strip_line_ending(line);
         const Command* command = find_command(line);
         if (!command) {
-            reply_not_a_command(line);
+            reply_not_a_command(controller, line);
             continue;
         }
         if (!command->handler)
             break;
-        command->handler(line);
+        command->handler(controller, line);
     }
     // Restores what is ducked: a controller that dies must never leave
     // other applications quiet. The last line written is always {"ok":true}.
-    restore_command(line);
+    restore_command(controller, line);
     reply_ok();
-    let_keeper_go();
-    release_sessions();
+    let_keeper_go(controller);
+    release_sessions(controller.sessions);
     leave_object_runtime();
     return 0;
 }

@@ -2,5 +2,12 @@
 // command line on stdin until `quit` or end of input, then shut down.
 #pragma once
 
-// Returns the exit status, always 0.
-int run_command_loop();
+#include "ducking/controller.h"
+
+// The longest command line with its terminator: the loop reads at most
+// kLineBuffer - 1 bytes at once, so no handler is given more.
+constexpr int kLineBuffer = 4096;
+
+// Returns the exit status, always 0. The controller is the program's state
+// for its whole life.
+int run_command_loop(Controller& controller);

@@ -1,14 +1,17 @@
 #include "audio/audio_platform.h"
 #include "command_line.h"
 #include "command_loop.h"
-#include "ducking/keeper.h"
+#include "ducking/controller.h"
 
 // The keeper, started by this program with a pipe of its own, is told
 // apart by its marker; a controller gives no argument at all.
 int main(int argc, char** argv)
 {
+    // The program's one controller (its keeper process has one of its own).
+    static Controller controller;
+    start_controller(controller);
     if (started_as_keeper(argc, argv))
-        return run_keeper();
+        return run_keeper(controller);
     switch (read_arguments(argc, argv)) {
     case Invocation::kVersion:
         print_version();
@@ -22,5 +25,5 @@ int main(int argc, char** argv)
     case Invocation::kRun:
         break;
     }
-    return run_command_loop();
+    return run_command_loop(controller);
 }

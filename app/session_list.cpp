@@ -1,7 +1,7 @@
 #include "session_list.h"
 
 #include "audio/session_table.h"
-#include "ducking/lowered_through_memory.h"
+#include "ducking/change_steps.h"
 #include "json_writer.h"
 
 #include <climits>
@@ -10,11 +10,11 @@ namespace {
 
 // An executable is listed once, under its first session in table order;
 // names differing only in letter case are one executable.
-bool listed_before(int index)
+bool listed_before(const SessionTable& sessions, int index)
 {
-    const Utf16Char* name = session_at(index).exe_name;
+    const Utf16Char* name = session_at(sessions, index).exe_name;
     for (int i = 0; i < index; ++i) {
-        if (compare_text_nocase(session_at(i).exe_name, name) == 0)
+        if (compare_text_nocase(session_at(sessions, i).exe_name, name) == 0)
             return true;
     }
     return false;
@@ -54,14 +54,15 @@ int volume_percent(float volume)
 
 }  // namespace
 
-void list_command(const char*)
+void list_command(Controller& controller, const char*)
 {
-    rebuild_for_listing();
+    rebuild_for_listing(controller);
+    const SessionTable& sessions = controller.sessions;
     emit("[");
     bool first = true;
-    for (int i = 0; i < session_count(); ++i) {
-        const SessionEntry& entry = session_at(i);
-        if (entry.exe_name[0] == 0 || listed_before(i))
+    for (int i = 0; i < session_count(sessions); ++i) {
+        const SessionEntry& entry = session_at(sessions, i);
+        if (entry.exe_name[0] == 0 || listed_before(sessions, i))
             continue;
         emit(first ? "{\"exe\":" : ",{\"exe\":");
         first = false;

@@ -2,4 +2,6 @@
 // name and the volume of its first session.
 #pragma once
 
-void list_command(const char* line);
+#include "ducking/controller.h"
+
+void list_command(Controller& controller, const char* line);

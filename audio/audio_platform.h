@@ -178,7 +178,7 @@ bool keeper_connection_given(int argc, char** argv, const char* marker);
 int read_from_controller(char* into, int room);
 
 // Several controllers of one sound server take turns at changing levels and
-// share a table of what they hold (ducking/shared_holds.h). The table lives
+// share a table of what they hold (ducking/sharing/shared_holds.h). The table lives
 // where only this user can reach it, named after the sound server, so that
 // separate servers never share one; the turn is a lock the system drops
 // when its holder dies.

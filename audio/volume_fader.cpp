@@ -5,10 +5,13 @@
 #include <algorithm>
 #include <cassert>
 
-RampArrays& ramp_arrays()
+RampPlan plan_nothing(const SessionTable& table)
 {
-    static RampArrays arrays;
-    return arrays;
+    RampPlan plan;
+    plan.count = session_count(table);
+    for (int k = 0; k < plan.count; ++k)
+        plan.from[k] = -1.0f;
+    return plan;
 }
 
 float ramp_share(float from, float to, int step)
@@ -21,18 +24,19 @@ float ramp_share(float from, float to, int step)
     return std::clamp(share, 0.0f, std::max({1.0f, from, to}));
 }
 
-bool fade_volumes(const float* from, const float* to, const SessionLevel* const* own, int count)
+bool fade_volumes(const SessionTable& table, const RampPlan& plan)
 {
-    assert(count >= 0 && count <= session_count());
+    assert(plan.count >= 0 && plan.count <= session_count(table));
     // Paced to the clock, not by summed sleeps, which each overshoot: step
     // k is set at start + (k - 1) x 30 ms and the ramp ends at start + 300.
     const uint64_t start = monotonic_ms();
     for (int step = 1; step <= kFadeSteps; ++step) {
-        for (int k = 0; k < count; ++k) {
+        for (int k = 0; k < plan.count; ++k) {
             // Written so that a NaN start fails the test too.
-            if (!(from[k] >= 0.0f))
+            if (!(plan.from[k] >= 0.0f))
                 continue;
-            set_session_level(session_at(k).volume_control, *own[k], ramp_share(from[k], to[k], step));
+            set_session_level(session_at(table, k).volume_control, *plan.own[k],
+                              ramp_share(plan.from[k], plan.to[k], step));
         }
         sleep_until(start + static_cast<uint64_t>(step) * kFadeStepMs);
     }

@@ -10,22 +10,22 @@ constexpr unsigned kFadeStepMs = 30;
 // A whole ramp's time, the same whether or not anything moves.
 constexpr unsigned kFadeMs = kFadeSteps * kFadeStepMs;
 
-// The ramp arrays, indexed like the session table, that a command fills
-// and hands to fade_volumes; commands run one at a time, so one set serves
-// them all.
-struct RampArrays {
+// A ramp of the session table's entries, as the step that plans a change
+// builds it: shares of each entry's own level. from[k] < 0 (or NaN) leaves
+// entry k alone; to[k] and own[k] are read only otherwise.
+struct RampPlan {
     float from[kMaxSessions];
     float to[kMaxSessions];
     const SessionLevel* own[kMaxSessions];
+    int count;  // the entries it covers, the table's first
 };
-RampArrays& ramp_arrays();
+// A plan that leaves the table's every entry alone.
+RampPlan plan_nothing(const SessionTable& table);
 
 // The share a ramp from `from` to `to` writes at a step (0: its start,
 // kFadeSteps: its target, exactly), clamped as the platform is given it.
 float ramp_share(float from, float to, int step);
 
-// Shares of each entry's own level: from[k] < 0 (or NaN) leaves entry k
-// alone; to[k] and own[k] are read only otherwise. Blocks for all ten
-// steps, even when nothing is ramped, then until the platform has applied
-// every set. False when that could not be confirmed.
-bool fade_volumes(const float* from, const float* to, const SessionLevel* const* own, int count);
+// Blocks for all ten steps, even when nothing is ramped, then until the
+// platform has applied every set. False when that could not be confirmed.
+bool fade_volumes(const SessionTable& table, const RampPlan& plan);

@@ -28,11 +28,12 @@ void build_world(int sessions, int processes)
 void rebuild(benchmark::State& state)
 {
     build_world(static_cast<int>(state.range(0)), static_cast<int>(state.range(1)));
+    static SessionTable table;
     for (auto _ : state) {
-        enumerate_sessions();
-        benchmark::DoNotOptimize(session_count());
+        enumerate_sessions(table);
+        benchmark::DoNotOptimize(session_count(table));
     }
-    release_sessions();
+    release_sessions(table);
     state.counters["sessions"] = static_cast<double>(state.range(0));
     state.counters["processes"] = static_cast<double>(state.range(1));
 }

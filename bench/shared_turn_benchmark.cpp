@@ -3,8 +3,7 @@
 // a private runtime directory of its own. No sound server is needed: the
 // table is named after the address.
 #include "audio/audio_platform.h"
-#include "ducking/saved_volumes.h"
-#include "ducking/shared_turn.h"
+#include "ducking/controller.h"
 
 #include <benchmark/benchmark.h>
 
@@ -26,6 +25,8 @@ void shared_change(benchmark::State& state)
     // A server by its address: no socket needs to be there to name the table.
     setenv("PULSE_SERVER", "tcp:127.0.0.1:9", 1);
     const int sessions = static_cast<int>(state.range(0));
+    static Controller controller;
+    start_controller(controller);
     SavedSession saved[64] = {};
     for (int i = 0; i < sessions; ++i) {
         saved[i].pid = 1000;
@@ -37,18 +38,18 @@ void shared_change(benchmark::State& state)
     for (auto _ : state) {
         // A duck that saves and holds every session, then the restore that
         // lets go and forgets them.
-        SharedTurn turn = take_turn(TurnWait::kPatiently);
+        SharedTurn turn = take_turn(controller.sharing, controller.saved, TurnWait::kPatiently);
         if (!turn.writable) {
             state.SkipWithError("no turn");
             break;
         }
         for (int i = 0; i < sessions; ++i)
-            benchmark::DoNotOptimize(hold(turn, *keep_record(saved[i]), 0.2f));
+            benchmark::DoNotOptimize(hold(turn, *keep_record(controller.saved, saved[i]), 0.2f));
         give_turn(turn);
-        turn = take_turn(TurnWait::kPatiently);
-        for (int i = 0; i < saved_count(); ++i)
-            drop_hold(turn, saved_at(i));
-        forget_saved_volumes();
+        turn = take_turn(controller.sharing, controller.saved, TurnWait::kPatiently);
+        for (int i = 0; i < saved_count(controller.saved); ++i)
+            drop_hold(turn, saved_at(controller.saved, i));
+        forget_saved_volumes(controller.saved);
         release_settled(turn);
         give_turn(turn);
     }

@@ -1,16 +1,11 @@
-#include "ducking.h"
+#include "ducking/ducking.h"
 
 #include "audio/decimal.h"
 #include "audio/diagnostics.h"
-#include "audio/session_table.h"
 #include "audio/volume_fader.h"
-#include "keeper.h"
-#include "name_match.h"
-#include "lowered_through_memory.h"
-#include "restore.h"
-#include "saved_volumes.h"
-#include "shared_turn.h"
-#include "spare.h"
+#include "ducking/change_steps.h"
+#include "ducking/name_match.h"
+#include "ducking/restore.h"
 
 #include <climits>
 #include <cstdio>
@@ -18,6 +13,9 @@
 namespace {
 
 constexpr int kDuckPrefix = 5;  // "duck "
+// Fewer bytes than a command line can hold: a names text of them converts
+// whole.
+constexpr int kLongestNamesLine = 2 * kNamesText;
 
 bool is_space(char c)
 {
@@ -61,10 +59,10 @@ void read_names(const char* line, Utf16Char* names)
         ++space;
     if (!*space)
         return;
-    // A line holds at most kLineBuffer - 1 bytes and no byte becomes more
+    // A command line holds fewer bytes than this, and no byte becomes more
     // than one unit, so the whole text always fits here.
-    Utf16Char whole[kLineBuffer];
-    if (utf8_to_utf16(space + 1, whole, kLineBuffer) <= 0)
+    Utf16Char whole[kLongestNamesLine];
+    if (utf8_to_utf16(space + 1, whole, kLongestNamesLine) <= 0)
         return;
     int length = 0;
     while (length < kNamesText - 1 && whole[length])
@@ -76,42 +74,82 @@ void read_names(const char* line, Utf16Char* names)
     names[length] = 0;
 }
 
-// Where a duck leaves an entry, from and to shares of its own level; false
-// when it is not this duck's to move.
-bool plan_entry(SharedTurn& turn, int k, const Utf16Char* names, float share, int* bajados)
+// The duck's ramp, by table entry: each matched session from where it is
+// to the least share held on it, beside the others' holds, of its own
+// level from before its first duck (so ducks do not compound); sessions a
+// dropped holder left, to their new least. `bajados`: whether any matched.
+struct DuckPlan {
+    RampPlan ramp;
+    int bajados;
+    bool moves;
+};
+
+DuckPlan plan_duck(Controller& controller, SharedTurn& turn, const Utf16Char* names, float share)
 {
-    RampArrays& ramp = ramp_arrays();
-    const SessionEntry& entry = session_at(k);
-    ramp.from[k] = -1.0f;
-    // A wildcard passes over what this controller spared; a name written
-    // out in full does not.
-    const NameMatch match = name_list_match(entry.exe_name, names);
-    if (match == NameMatch::kNone || (match == NameMatch::kWildcard && spared(entry))) {
-        // Another controller that ended left it to go up.
-        return moved_target(turn, entry, &ramp.from[k], &ramp.to[k], &ramp.own[k]);
+    const SessionTable& sessions = controller.sessions;
+    DuckPlan plan{plan_nothing(sessions), 0, false};
+    for (int k = 0; k < plan.ramp.count; ++k) {
+        const SessionEntry& entry = session_at(sessions, k);
+        // A wildcard passes over what this controller spared; a name written
+        // out in full does not.
+        const NameMatch match = name_list_match(entry.exe_name, names);
+        if (match == NameMatch::kNone ||
+            (match == NameMatch::kWildcard && is_spared(controller.spared, sessions, entry))) {
+            // Another controller that ended left it to go up.
+            const Move move = moved_target(turn, entry);
+            if (move.moves) {
+                plan.ramp.from[k] = move.from;
+                plan.ramp.to[k] = move.to;
+                plan.ramp.own[k] = move.own;
+                plan.moves = true;
+            }
+            continue;
+        }
+        SavedSession* record = find_saved(controller.saved, entry.pid, entry.instance);
+        if (!record)
+            record = save_session(controller.saved, entry,
+                                  shared_original(turn, entry.pid, entry.instance));
+        // Nothing that could not be restored is lowered.
+        if (!record)
+            continue;
+        plan.ramp.from[k] = current_share(*record, entry.volume);
+        plan.ramp.to[k] = hold(turn, *record, share);
+        plan.ramp.own[k] = &record->own.level;
+        note_ramp(controller.saved, *record, plan.ramp.from[k], plan.ramp.to[k]);
+        note_shared_ramp(turn, *record, plan.ramp.from[k], plan.ramp.to[k]);
+        plan.bajados = 1;
+        plan.moves = true;
     }
-    // Targets are shares of each session's own level from before its first
-    // duck, so ducks do not compound; beside other controllers, the least
-    // share any of them holds, of the original the first of them read.
-    SavedSession* saved = find_saved(entry.pid, entry.instance);
-    if (!saved)
-        saved = save_session(entry, shared_original(turn, entry.pid, entry.instance));
-    // Nothing that could not be restored is lowered.
-    if (!saved)
-        return false;
-    ramp.from[k] = current_share(*saved, entry.volume);
-    ramp.to[k] = hold(turn, *saved, share);
-    ramp.own[k] = &saved->own.level;
-    note_ramp(*saved, ramp.from[k], ramp.to[k]);
-    note_shared_ramp(turn, *saved, ramp.from[k], ramp.to[k]);
-    *bajados = 1;
-    return true;
+    return plan;
+}
+
+// What another controller that ended left to this one, when nothing of its
+// own is saved: only in a turn that is free at once, for whoever holds it
+// does the same.
+void lift_ended_holders(Controller& controller)
+{
+    SharedTurn turn = take_turn(controller.sharing, controller.saved, TurnWait::kIfFree);
+    if (anything_moved(turn) && enumerate_sessions(controller.sessions)) {
+        RampPlan plan = plan_nothing(controller.sessions);
+        for (int k = 0; k < plan.count; ++k) {
+            const Move move = moved_target(turn, session_at(controller.sessions, k));
+            if (move.moves) {
+                plan.from[k] = move.from;
+                plan.to[k] = move.to;
+                plan.own[k] = move.own;
+            }
+        }
+        publish(turn);
+        fade_volumes(controller.sessions, plan);
+    }
+    release_settled(turn);
+    give_turn(turn);
 }
 
 // Under APPDUCK_DEBUG, a duck that matched nothing names what it saw, once
 // each: the names `duck` takes (a Linux player is often not called as its
 // package is: paplay plays as pacat).
-void say_nothing_matched(const Utf16Char* names)
+void say_nothing_matched(const SessionTable& sessions, const Utf16Char* names)
 {
     char wanted[256];
     if (utf16_to_utf8(names, wanted, sizeof wanted) <= 0)
@@ -119,11 +157,11 @@ void say_nothing_matched(const Utf16Char* names)
     static char seen[400];
     int length = 0;
     seen[0] = 0;
-    for (int k = 0; k < session_count(); ++k) {
-        const SessionEntry& entry = session_at(k);
+    for (int k = 0; k < session_count(sessions); ++k) {
+        const SessionEntry& entry = session_at(sessions, k);
         bool again = false;
         for (int i = 0; i < k && !again; ++i)
-            again = compare_text_nocase(session_at(i).exe_name, entry.exe_name) == 0;
+            again = compare_text_nocase(session_at(sessions, i).exe_name, entry.exe_name) == 0;
         char exe[3 * kMaxExeName];
         if (again || utf16_to_utf8(entry.exe_name, exe, sizeof exe) <= 0)
             continue;
@@ -137,28 +175,9 @@ void say_nothing_matched(const Utf16Char* names)
              length ? seen : "none");
 }
 
-// What another controller that ended left to this one, when nothing of its
-// own is saved: only in a turn that is free at once, for whoever holds it
-// does the same.
-void lift_ended_holders()
-{
-    SharedTurn turn = take_turn(TurnWait::kIfFree);
-    if (anything_moved(turn) && enumerate_sessions()) {
-        RampArrays& ramp = ramp_arrays();
-        for (int k = 0; k < session_count(); ++k) {
-            ramp.from[k] = -1.0f;
-            moved_target(turn, session_at(k), &ramp.from[k], &ramp.to[k], &ramp.own[k]);
-        }
-        publish(turn);
-        fade_volumes(ramp.from, ramp.to, ramp.own, session_count());
-    }
-    release_settled(turn);
-    give_turn(turn);
-}
-
 }  // namespace
 
-int duck_sessions(const char* line)
+int duck_sessions(Controller& controller, const char* line)
 {
     const int percent = parse_percent(line + kDuckPrefix);
     Utf16Char names[kNamesText];
@@ -166,47 +185,42 @@ int duck_sessions(const char* line)
     const float share = duck_level(percent);
     // Levels are read and changed in the shared turn, so that another
     // controller's ramp is never taken for an original.
-    SharedTurn turn = take_turn(TurnWait::kPatiently);
-    rebuild_for_change(turn);
-    const int count = session_count();
-    int bajados = 0;
-    bool moves = false;
-    for (int k = 0; k < count; ++k)
-        moves = plan_entry(turn, k, names, share, &bajados) || moves;
+    SharedTurn turn = take_turn(controller.sharing, controller.saved, TurnWait::kPatiently);
+    rebuild_for_change(controller, turn);
+    const DuckPlan plan = plan_duck(controller, turn, names, share);
     bool confirmed = true;
-    if (moves) {
+    if (plan.moves) {
         // The keeper and the other controllers learn what is saved before
         // anything is lowered, so a kill during the ramp leaves them able
         // to restore.
-        update_keeper();
+        update_keeper(controller);
         publish(turn);
-        RampArrays& ramp = ramp_arrays();
-        static bool brought[kMaxSaved];
-        for (int i = 0; i < kMaxSaved; ++i)
-            brought[i] = i < saved_count();
-        confirmed = fade_volumes(ramp.from, ramp.to, ramp.own, count) &&
-                    settle_latecomers(turn, false, brought);
+        Brought brought = all_records_brought(controller.saved);
+        confirmed = fade_volumes(controller.sessions, plan.ramp) &&
+                    settle_latecomers(controller, turn, false, brought);
     }
     give_turn(turn);
-    if (bajados == 0)
-        say_nothing_matched(names);
+    if (plan.bajados == 0)
+        say_nothing_matched(controller.sessions, names);
     // Like a restore's, the reply means the platform has every level: a
     // stalled server is given the restore's patience.
     if (!confirmed)
-        bring_saved_sessions_patiently(false);
-    return bajados;
+        bring_saved_sessions_patiently(controller, false);
+    return plan.bajados;
 }
 
-void restore_command(const char*)
+void restore_command(Controller& controller, const char*)
 {
     // With nothing saved, nothing waits: only what an ended controller left
     // is lifted, when the turn is free. What is still saved afterwards is
     // the next restore's, or the keeper's.
-    if (nothing_saved() && unwritten_release_count() == 0)
-        lift_ended_holders();
+    const bool owed_nothing =
+        nothing_saved(controller.saved) && unwritten_release_count(controller.sharing) == 0;
+    if (owed_nothing)
+        lift_ended_holders(controller);
     // Another controller may have held a session for this one meanwhile;
     // and a release made without the turn waits for it, to be written
     // and to bring its sessions where the others' holds leave them.
-    if (!nothing_saved() || unwritten_release_count() > 0)
-        bring_saved_sessions_patiently(true);
+    if (!nothing_saved(controller.saved) || unwritten_release_count(controller.sharing) > 0)
+        bring_saved_sessions_patiently(controller, true);
 }

@@ -1,15 +1,10 @@
-#include "lowered_through_memory.h"
+#include "ducking/lowered_through_memory.h"
 
-#include "written_levels.h"
+#include "ducking/written_levels.h"
 
 #include <cstring>
 
 namespace {
-
-// Memories this process could not write back, newest last.
-constexpr int kMaxRemembered = 32;
-SavedSession g_remembered[kMaxRemembered];
-int g_remembered_count = 0;
 
 bool same_channels(const SessionLevel& a, const SessionLevel& b)
 {
@@ -48,12 +43,13 @@ int shared_source(const SharedTurn& turn, const SessionEntry& entry, const Sessi
 }
 
 // This controller's record it came from, the latest saved; null: none.
-const SavedSession* own_source(const SessionEntry& entry, const SessionLevel& level)
+const SavedSession* own_source(const SavedVolumes& saved, const SessionEntry& entry,
+                               const SessionLevel& level)
 {
     const SavedSession* source = nullptr;
-    for (int i = 0; i < saved_count(); ++i) {
-        if (came_from(entry, level, saved_at(i)))
-            source = &saved_at(i);
+    for (int i = 0; i < saved_count(saved); ++i) {
+        if (came_from(entry, level, saved_at(saved, i)))
+            source = &saved_at(saved, i);
     }
     return source;
 }
@@ -85,7 +81,7 @@ bool adopt(SharedTurn& turn, const SessionEntry& entry)
     if (!get_session_level(entry.volume_control, &level))
         return false;
     const int shared = shared_source(turn, entry, level);
-    const SavedSession* own = shared >= 0 ? nullptr : own_source(entry, level);
+    const SavedSession* own = shared >= 0 ? nullptr : own_source(*turn.saved, entry, level);
     if (shared < 0 && !own)
         return false;
     SavedSession adopted = shared >= 0 ? shared_session(turn, shared).original : *own;
@@ -96,57 +92,58 @@ bool adopt(SharedTurn& turn, const SessionEntry& entry)
     // Held as its source is; a record only where this controller holds it.
     if (shared >= 0 && !hold_as(turn, shared, adopted, &held))
         return false;
-    SavedSession* saved = keep_record(adopted);
-    if (saved)
-        hold(turn, *saved, held);
-    return saved != nullptr;
+    SavedSession* record = keep_record(*turn.saved, adopted);
+    if (record)
+        hold(turn, *record, held);
+    return record != nullptr;
 }
 
 }  // namespace
 
-int adopt_sessions_lowered_through_memory(SharedTurn& turn)
+int adopt_sessions_lowered_through_memory(const SessionTable& sessions, SharedTurn& turn)
 {
     int adopted = 0;
-    for (int k = 0; k < session_count(); ++k) {
-        const SessionEntry& entry = session_at(k);
-        if (entry.memory_key[0] && !find_saved(entry.pid, entry.instance) &&
+    for (int k = 0; k < session_count(sessions); ++k) {
+        const SessionEntry& entry = session_at(sessions, k);
+        if (entry.memory_key[0] && !find_saved(*turn.saved, entry.pid, entry.instance) &&
             !shared_original(turn, entry.pid, entry.instance) && adopt(turn, entry))
             ++adopted;
     }
     return adopted;
 }
 
-void put_back_memory(const SavedSession& gone)
+void put_back_memory(RememberedMemories& remembered, const SavedSession& gone)
 {
     if (volume_memory_writable()) {
         write_volume_memory(gone.own);
         return;
     }
-    if (g_remembered_count == kMaxRemembered) {
+    if (remembered.count == kMaxRemembered) {
         for (int i = 1; i < kMaxRemembered; ++i)
-            g_remembered[i - 1] = g_remembered[i];
-        --g_remembered_count;
+            remembered.gone[i - 1] = remembered.gone[i];
+        --remembered.count;
     }
-    g_remembered[g_remembered_count++] = gone;
+    remembered.gone[remembered.count++] = gone;
 }
 
-bool put_back_remembered()
+bool put_back_remembered(RememberedMemories& remembered, const SessionTable& sessions,
+                         SavedVolumes& saved)
 {
     bool any = false;
-    for (int k = 0; k < session_count() && g_remembered_count > 0; ++k) {
-        const SessionEntry& entry = session_at(k);
+    for (int k = 0; k < session_count(sessions) && remembered.count > 0; ++k) {
+        const SessionEntry& entry = session_at(sessions, k);
         SessionLevel level;
-        if (!entry.memory_key[0] || find_saved(entry.pid, entry.instance) ||
+        if (!entry.memory_key[0] || find_saved(saved, entry.pid, entry.instance) ||
             !get_session_level(entry.volume_control, &level))
             continue;
-        for (int i = g_remembered_count - 1; i >= 0; --i) {
-            if (!came_from(entry, level, g_remembered[i]))
+        for (int i = remembered.count - 1; i >= 0; --i) {
+            if (!came_from(entry, level, remembered.gone[i]))
                 continue;
             set_session_level(entry.volume_control,
-                              level_on_channels(g_remembered[i].own.level, level), 1.0f);
-            for (int j = i + 1; j < g_remembered_count; ++j)
-                g_remembered[j - 1] = g_remembered[j];
-            --g_remembered_count;
+                              level_on_channels(remembered.gone[i].own.level, level), 1.0f);
+            for (int j = i + 1; j < remembered.count; ++j)
+                remembered.gone[j - 1] = remembered.gone[j];
+            --remembered.count;
             any = true;
             break;
         }
@@ -154,20 +151,4 @@ bool put_back_remembered()
     if (any)
         confirm_volume_changes();
     return any;
-}
-
-bool rebuild_for_change(SharedTurn& turn)
-{
-    if (!enumerate_sessions())
-        return false;
-    if (put_back_remembered() && !enumerate_sessions())
-        return false;
-    adopt_sessions_lowered_through_memory(turn);
-    return true;
-}
-
-bool rebuild_for_listing()
-{
-    const bool listed = enumerate_sessions();
-    return listed && put_back_remembered() ? enumerate_sessions() : listed;
 }

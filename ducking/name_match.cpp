@@ -1,4 +1,4 @@
-#include "name_match.h"
+#include "ducking/name_match.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "record_text.h"
+#include "ducking/record_text.h"
 
 #include "audio/decimal.h"
 

@@ -1,22 +1,14 @@
-#include "saved_volumes.h"
+#include "ducking/saved_volumes.h"
 
-#include "written_levels.h"
+#include "ducking/written_levels.h"
 
 #include <cassert>
 
 namespace {
 
-SavedSession g_saved[kMaxSaved];
-int g_saved_count = 0;
-// Records the keeper has yet to hear of, by their place, and a count of
-// the changes that moved places (a drop), after which it hears all afresh.
-bool g_untold[kMaxSaved];
-unsigned g_times_rewritten = 0;
-
-void changed(const SavedSession& saved)
+void changed(SavedVolumes& saved, const SavedSession& record)
 {
-    assert(&saved >= g_saved && &saved < g_saved + kMaxSaved);
-    g_untold[&saved - g_saved] = true;
+    saved.untold[index_of(saved, record)] = true;
 }
 
 // A key that cannot travel as one line to the keeper is not kept.
@@ -30,128 +22,139 @@ bool travels_as_one_line(const char* key)
 }
 
 // The session's own level as the platform gives it now.
-bool read_own_level(const SessionEntry& entry, SavedSession& saved)
+bool read_own_level(const SessionEntry& entry, SavedSession& record)
 {
-    saved.volume = entry.volume;
-    saved.ramp_count = 0;
-    saved.own = {};
+    record.volume = entry.volume;
+    record.ramp_count = 0;
+    record.own = {};
     if (entry.memory_key[0] && travels_as_one_line(entry.memory_key)) {
-        static_assert(sizeof saved.own.key == sizeof entry.memory_key);
+        static_assert(sizeof record.own.key == sizeof entry.memory_key);
         for (int i = 0; i < kMaxMemoryKey; ++i)
-            saved.own.key[i] = entry.memory_key[i];
-        if (!get_session_mute(entry.volume_control, &saved.own.muted))
-            saved.own.muted = false;
+            record.own.key[i] = entry.memory_key[i];
+        if (!get_session_mute(entry.volume_control, &record.own.muted))
+            record.own.muted = false;
     }
-    return get_session_level(entry.volume_control, &saved.own.level);
+    return get_session_level(entry.volume_control, &record.own.level);
 }
 
 }  // namespace
 
-float current_share(const SavedSession& saved, float volume)
+float current_share(const SavedSession& record, float volume)
 {
-    return saved.volume > 0.0f ? volume / saved.volume : 1.0f;
+    return record.volume > 0.0f ? volume / record.volume : 1.0f;
 }
 
-SavedSession* find_saved(uint32_t pid, uint64_t instance)
+SavedSession* find_saved(SavedVolumes& saved, uint32_t pid, uint64_t instance)
 {
-    for (int i = 0; i < g_saved_count; ++i) {
-        if (g_saved[i].pid == pid && g_saved[i].instance == instance)
-            return &g_saved[i];
+    for (int i = 0; i < saved.count; ++i) {
+        if (saved.records[i].pid == pid && saved.records[i].instance == instance)
+            return &saved.records[i];
     }
     return nullptr;
 }
 
-SavedSession* save_session(const SessionEntry& entry, const SavedSession* original)
+SavedSession* save_session(SavedVolumes& saved, const SessionEntry& entry,
+                           const SavedSession* original)
 {
-    if (g_saved_count == kMaxSaved)
+    if (saved.count == kMaxSaved)
         return nullptr;
     // A session that cannot tell its instance this time may be one already
     // saved by instance, now at its ducked level: that is no level of its own.
-    for (int i = 0; i < g_saved_count && entry.instance == 0; ++i) {
-        if (g_saved[i].pid == entry.pid && g_saved[i].instance != 0)
+    for (int i = 0; i < saved.count && entry.instance == 0; ++i) {
+        if (saved.records[i].pid == entry.pid && saved.records[i].instance != 0)
             return nullptr;
     }
-    SavedSession& saved = g_saved[g_saved_count];
+    SavedSession& record = saved.records[saved.count];
     if (original) {
-        saved = *original;
-    } else if (!read_own_level(entry, saved)) {
+        record = *original;
+    } else if (!read_own_level(entry, record)) {
         return nullptr;
     }
-    saved.pid = entry.pid;
-    saved.instance = entry.instance;
-    saved.share = 1.0f;
-    saved.held = 1.0f;
-    changed(saved);
-    return &g_saved[g_saved_count++];
+    record.pid = entry.pid;
+    record.instance = entry.instance;
+    record.share = 1.0f;
+    record.held = 1.0f;
+    ++saved.count;
+    changed(saved, record);
+    return &record;
 }
 
-void set_share(SavedSession& saved, float share, float held)
+void set_share(SavedVolumes& saved, SavedSession& record, float share, float held)
 {
-    if (saved.share != share || saved.held != held)
-        changed(saved);
-    saved.share = share;
-    saved.held = held;
+    if (record.share != share || record.held != held)
+        changed(saved, record);
+    record.share = share;
+    record.held = held;
 }
 
-void set_original(SavedSession& saved, const SavedSession& original)
+void set_original(SavedVolumes& saved, SavedSession& record, const SavedSession& original)
 {
-    saved.volume = original.volume;
-    saved.own = original.own;
+    record.volume = original.volume;
+    record.own = original.own;
     for (int i = 0; i < original.ramp_count; ++i)
-        add_ramp(saved.ramps, &saved.ramp_count, original.ramps[i].from, original.ramps[i].to);
-    changed(saved);
+        add_ramp(record.ramps, &record.ramp_count, original.ramps[i].from, original.ramps[i].to);
+    changed(saved, record);
 }
 
-void note_ramp(SavedSession& saved, float from, float to)
+void note_ramp(SavedVolumes& saved, SavedSession& record, float from, float to)
 {
-    add_ramp(saved.ramps, &saved.ramp_count, from, to);
-    changed(saved);
+    add_ramp(record.ramps, &record.ramp_count, from, to);
+    changed(saved, record);
 }
 
-bool nothing_saved()
+bool nothing_saved(const SavedVolumes& saved)
 {
-    return g_saved_count == 0;
+    return saved.count == 0;
 }
 
-void forget_saved_volumes()
+void forget_saved_volumes(SavedVolumes& saved)
 {
-    g_saved_count = 0;
-    ++g_times_rewritten;
+    saved.count = 0;
+    ++saved.times_rewritten;
 }
 
-SavedSession* keep_record(const SavedSession& saved)
+SavedSession* keep_record(SavedVolumes& saved, const SavedSession& record)
 {
-    SavedSession* same = find_saved(saved.pid, saved.instance);
-    if (!same && g_saved_count == kMaxSaved)
+    SavedSession* same = find_saved(saved, record.pid, record.instance);
+    if (!same && saved.count == kMaxSaved)
         return nullptr;
     if (!same)
-        same = &g_saved[g_saved_count++];
-    *same = saved;
-    changed(*same);
+        same = &saved.records[saved.count++];
+    *same = record;
+    changed(saved, *same);
     return same;
 }
 
-void drop_records(bool (*settled)(const SavedSession& saved, int index))
+void drop_records(SavedVolumes& saved,
+                  bool (*settled)(const SavedSession& record, int index, void* context),
+                  void* context)
 {
     int kept = 0;
-    for (int i = 0; i < g_saved_count; ++i) {
-        if (!settled(g_saved[i], i)) {
-            g_untold[kept] = g_untold[i];
-            g_saved[kept++] = g_saved[i];
+    for (int i = 0; i < saved.count; ++i) {
+        if (!settled(saved.records[i], i, context)) {
+            saved.untold[kept] = saved.untold[i];
+            saved.records[kept++] = saved.records[i];
         }
     }
-    if (kept != g_saved_count)
-        ++g_times_rewritten;
-    g_saved_count = kept;
+    if (kept != saved.count)
+        ++saved.times_rewritten;
+    saved.count = kept;
 }
 
-int saved_count() { return g_saved_count; }
-SavedSession& saved_at(int index) { return g_saved[index]; }
-unsigned times_rewritten() { return g_times_rewritten; }
+int saved_count(const SavedVolumes& saved) { return saved.count; }
+SavedSession& saved_at(SavedVolumes& saved, int index) { return saved.records[index]; }
+const SavedSession& saved_at(const SavedVolumes& saved, int index) { return saved.records[index]; }
+unsigned times_rewritten(const SavedVolumes& saved) { return saved.times_rewritten; }
 
-bool take_untold(int index)
+int index_of(const SavedVolumes& saved, const SavedSession& record)
 {
-    const bool untold = g_untold[index];
-    g_untold[index] = false;
+    assert(&record >= saved.records && &record < saved.records + kMaxSaved);
+    return static_cast<int>(&record - saved.records);
+}
+
+bool take_untold(SavedVolumes& saved, int index)
+{
+    const bool untold = saved.untold[index];
+    saved.untold[index] = false;
     return untold;
 }

@@ -33,36 +33,51 @@ struct SavedSession {
     int ramp_count;
 };
 
-SavedSession* find_saved(uint32_t pid, uint64_t instance);
+// One controller's records, in the order they were saved.
+struct SavedVolumes {
+    SavedSession records[kMaxSaved];
+    int count = 0;
+    // Records the keeper has yet to hear of, by their place, and a count of
+    // the changes that moved places (a drop), after which it hears all afresh.
+    bool untold[kMaxSaved] = {};
+    unsigned times_rewritten = 0;
+};
+
+SavedSession* find_saved(SavedVolumes& saved, uint32_t pid, uint64_t instance);
 // The share of its own level a session at this volume is at now (1 for a
 // session saved silent).
-float current_share(const SavedSession& saved, float volume);
+float current_share(const SavedSession& record, float volume);
 // A record of the entry to be ducked: with `original` (another
 // controller's first hold), its level and ramps; else its own level as it
 // is now. Null when the table is full or the level cannot be read: such a
 // session is not lowered.
-SavedSession* save_session(const SessionEntry& entry, const SavedSession* original);
+SavedSession* save_session(SavedVolumes& saved, const SessionEntry& entry,
+                           const SavedSession* original);
 // Where the session is to sit now (the least share held on it) and this
 // controller's own share; the keeper hears of a change.
-void set_share(SavedSession& saved, float share, float held);
+void set_share(SavedVolumes& saved, SavedSession& record, float share, float held);
 // A record's original, as another controller's first hold read it; the
 // keeper hears of it.
-void set_original(SavedSession& saved, const SavedSession& original);
+void set_original(SavedVolumes& saved, SavedSession& record, const SavedSession& original);
 // A ramp is about to write the session's levels.
-void note_ramp(SavedSession& saved, float from, float to);
+void note_ramp(SavedVolumes& saved, SavedSession& record, float from, float to);
 
-bool nothing_saved();
-void forget_saved_volumes();
+bool nothing_saved(const SavedVolumes& saved);
+void forget_saved_volumes(SavedVolumes& saved);
 // Keeps a record as the keeper heard it or the shared table holds it,
 // replacing one of the same session; null when the table is full.
-SavedSession* keep_record(const SavedSession& saved);
-// Drops every record for which `settled` is true.
-void drop_records(bool (*settled)(const SavedSession& saved, int index));
+SavedSession* keep_record(SavedVolumes& saved, const SavedSession& record);
+// Drops every record for which `settled(record, index, context)` is true.
+void drop_records(SavedVolumes& saved,
+                  bool (*settled)(const SavedSession& record, int index, void* context),
+                  void* context);
 
 // Read access for the keeper's link: the records in table order, a count
 // of the changes that moved records (a drop), and whether a record is new
 // or changed since it was last asked (which it then no longer is).
-int saved_count();
-SavedSession& saved_at(int index);
-unsigned times_rewritten();
-bool take_untold(int index);
+int saved_count(const SavedVolumes& saved);
+SavedSession& saved_at(SavedVolumes& saved, int index);
+const SavedSession& saved_at(const SavedVolumes& saved, int index);
+int index_of(const SavedVolumes& saved, const SavedSession& record);
+unsigned times_rewritten(const SavedVolumes& saved);
+bool take_untold(SavedVolumes& saved, int index);

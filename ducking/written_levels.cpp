@@ -1,4 +1,4 @@
-#include "written_levels.h"
+#include "ducking/written_levels.h"
 
 #include "audio/volume_fader.h"
 

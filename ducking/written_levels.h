@@ -5,7 +5,7 @@
 // was lowered by appduck, and such a level is never taken for its own.
 #pragma once
 
-#include "saved_volumes.h"
+#include "ducking/saved_volumes.h"
 
 // How close to a written level a session's level must be to count as it:
 // a part in a thousand of the level, where the sound servers' rounding of a

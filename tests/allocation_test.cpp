@@ -80,7 +80,9 @@ long allocations_of_session(const std::string& input)
 
     g_allocations = 0;
     g_counting = true;
-    const int status = run_command_loop();
+    static Controller controller;
+    start_controller(controller);
+    const int status = run_command_loop(controller);
     std::fflush(stdout);
     g_counting = false;
 

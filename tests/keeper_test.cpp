@@ -1,9 +1,9 @@
 // The keeper: what the program tells it and when, what it does once its
 // pipe ends, and that a kill at any moment leaves it able to restore.
-#include "ducking/record_reader.h"
+#include "ducking/keeper/record_reader.h"
 #include "audio/volume_fader.h"
-#include "ducking/keeper.h"
-#include "ducking/keeper_records.h"
+#include "ducking/keeper/keeper.h"
+#include "ducking/keeper/keeper_pipe.h"
 #include "ducking/saved_volumes.h"
 #include "support/loop_driver.h"
 #include "support/player_world.h"
@@ -28,8 +28,8 @@ std::string save_record(uint32_t pid, uint64_t instance, float volume, float sha
     saved.own.level = sim_level(volume);
     for (const Ramp& ramp : ramps)
         saved.ramps[saved.ramp_count++] = ramp;
-    char record[kMaxKeeperRecord];
-    EXPECT_TRUE(format_saved_record(saved, record, kMaxKeeperRecord));
+    char record[kMaxRecord];
+    EXPECT_TRUE(format_saved_record(saved, record, kMaxRecord));
     return std::string(record) + "\n";
 }
 
@@ -137,7 +137,7 @@ TEST_F(Keeper, ThatDiedOrCouldNotStartIsReplacedBeforeTheNextChange)
                   "clear\nrelease\n");
 
     sim_reset();
-    forget_saved_volumes();
+    forget_saved_volumes(test_controller().saved);
     sim_add_endpoint();
     add_app(0, 10, "player.exe", 0.8f);
     sim_fail(SimOp::kStartKeeper);
@@ -152,7 +152,7 @@ TEST_F(Keeper, HoldingNothingWhenItsPipeEndsTouchesNothing)
 {
     const std::string records = player_at(0.2f, {kTo20}) + "clear\n";
     sim_feed_keeper(records.c_str());
-    EXPECT_EQ(run_keeper(), 0);
+    EXPECT_EQ(run_test_keeper(), 0);
     EXPECT_EQ(sim_runtime_joins(), 0) << "no audio connection at all";
     EXPECT_EQ(sim_enumerators_created(), 0);
     EXPECT_EQ(sim_volume_set_count(), 0);
@@ -166,12 +166,12 @@ TEST_F(Keeper, RestoresWhatItHoldsAsARestoreWould)
     const std::string records = save_record(10, 1, 0.3f, 0.2f, {}) + "not a record\nsave 20\n" +
                                 player_at(0.5f, {});
     sim_feed_keeper(records.c_str());
-    EXPECT_EQ(run_keeper(), 0);
+    EXPECT_EQ(run_test_keeper(), 0);
     EXPECT_EQ(volume_sets_of(player), "0.22 0.29 0.35 0.42 0.48 0.54 0.61 0.67 0.74 0.80");
     EXPECT_EQ(volume_sets_of(chat), "") << "never saved: left where it is";
     EXPECT_EQ(sim_runtime_joins(), 1);
     EXPECT_EQ(sim_runtime_leaves(), 1);
-    EXPECT_TRUE(nothing_saved());
+    EXPECT_TRUE(nothing_saved(test_controller().saved));
 }
 
 TEST_F(Keeper, KeepsTryingWhileThePlatformCannotBeReached)
@@ -181,7 +181,7 @@ TEST_F(Keeper, KeepsTryingWhileThePlatformCannotBeReached)
     sim_before_enumeration(4, [] { sim_heal(SimOp::kCreateEnumerator); });
     const std::string records = player_at(0.2f, {kTo20});
     sim_feed_keeper(records.c_str());
-    run_keeper();
+    run_test_keeper();
     EXPECT_EQ(sim_enumerators_created(), 4);
     EXPECT_FLOAT_EQ(sim_session_volume(player), 0.8f);
     // Each failed try still waits out a ramp's time, then a second.
@@ -193,7 +193,7 @@ TEST_F(Keeper, GivesUpAfterTenMinutes)
     sim_fail(SimOp::kActiveEndpoints);
     const std::string records = player_at(0.2f, {kTo20});
     sim_feed_keeper(records.c_str());
-    run_keeper();
+    run_test_keeper();
     EXPECT_GE(sim_clock_ms(), 600000u);
     EXPECT_LT(sim_clock_ms(), 600000u + 300 + 1000);
     EXPECT_EQ(sim_volume_set_count(), 0);
@@ -220,14 +220,14 @@ TEST_F(Keeper, AKillAtAnyMomentLeavesItAbleToRestore)
     float chat_at = 0.5f;
     for (const Moment& moment : moments) {
         (moment.session == player ? player_at : chat_at) = moment.level;
-        forget_saved_volumes();
+        forget_saved_volumes(test_controller().saved);
         sim_reset();
         sim_add_endpoint();
         const int player_now = add_app(0, 10, "player.exe", player_at);
         const int chat_now = add_app(0, 20, "chat.exe", chat_at);
         const std::string records = told.substr(0, static_cast<size_t>(moment.told));
         sim_feed_keeper(records.c_str());
-        run_keeper();
+        run_test_keeper();
         EXPECT_FLOAT_EQ(sim_session_volume(player_now), 0.8f) << records;
         EXPECT_FLOAT_EQ(sim_session_volume(chat_now), 0.5f) << records;
     }
@@ -250,10 +250,10 @@ TEST(KeeperRecords, CarrySessionsExactly)
         sent.own.level.values[i] = 4294967295u - static_cast<uint32_t>(i);
     }
     SavedSession got{};
-    char record[kMaxKeeperRecord];
+    char record[kMaxRecord];
     for (const char* key : {"sink-input-by-application-name:My Player 2", ""}) {
         std::strcpy(sent.own.key, key);
-        ASSERT_TRUE(format_saved_record(sent, record, kMaxKeeperRecord));
+        ASSERT_TRUE(format_saved_record(sent, record, kMaxRecord));
         ASSERT_TRUE(parse_saved_record(record, &got)) << record;
         EXPECT_EQ(got.pid, sent.pid);
         EXPECT_EQ(got.instance, sent.instance);
@@ -292,9 +292,9 @@ TEST(KeeperRecords, ArriveWholeHoweverThePipeCutsThem)
     const std::string piped = "save 1 2\n" + overlong + "\nclear\n\nlast without a line feed";
     g_pipe = piped.c_str();
     RecordReader reader{};
-    char record[kMaxKeeperRecord];
+    char record[kMaxRecord];
     std::string seen;
-    while (next_record(reader, record, kMaxKeeperRecord, read_a_little))
+    while (next_record(reader, record, kMaxRecord, read_a_little))
         seen += std::string(record) + "|";
     EXPECT_EQ(seen, "save 1 2|clear||");
 }

@@ -3,6 +3,7 @@
 // remembered of a stream that ended while ducked is put back.
 #include "audio/volume_fader.h"
 #include "ducking/ducking.h"
+#include "ducking/restore.h"
 #include "ducking/saved_volumes.h"
 #include "support/loop_driver.h"
 #include "support/player_world.h"
@@ -55,7 +56,7 @@ TEST_F(Restore, EndOfInputKeepsTryingForTenSecondsThenLeavesItToTheKeeper)
     const std::string told = sim_keeper_transcript();
     EXPECT_EQ(told.find("clear"), std::string::npos) << "the keeper still holds the player";
     EXPECT_EQ(told.substr(told.size() - 8), "release\n");
-    EXPECT_FALSE(nothing_saved());
+    EXPECT_FALSE(nothing_saved(test_controller().saved));
 }
 
 TEST_F(Restore, EndOfInputRestoresOnceTheServerIsBack)
@@ -159,7 +160,7 @@ TEST_F(Restore, ThatCannotReachThePlatformWritesNoMemory)
     });
     run_loop("duck 20 player\nrestore\n");
     EXPECT_EQ(std::string(sim_memory_writes()), "");
-    EXPECT_FALSE(nothing_saved());
+    EXPECT_FALSE(nothing_saved(test_controller().saved));
 }
 
 // A player's next track starts from the memory in the middle of a ramp,

@@ -9,51 +9,53 @@
 
 namespace {
 
+SessionTable g_table;
+
 std::vector<uint32_t> table_pids()
 {
     std::vector<uint32_t> pids;
-    for (int i = 0; i < session_count(); ++i)
-        pids.push_back(session_at(i).pid);
+    for (int i = 0; i < session_count(g_table); ++i)
+        pids.push_back(session_at(g_table, i).pid);
     return pids;
 }
 
-class SessionTable : public ::testing::Test {
+class Sessions : public ::testing::Test {
 protected:
     void SetUp() override { sim_reset(); }
     void TearDown() override
     {
-        release_sessions();
+        release_sessions(g_table);
         EXPECT_TRUE(all_references_released());
     }
 };
 
-TEST_F(SessionTable, KeepsPlatformOrderAndReadsNameAndVolume)
+TEST_F(Sessions, KeepsPlatformOrderAndReadsNameAndVolume)
 {
     const int first = sim_add_endpoint();
     const int second = sim_add_endpoint();
     add_app(second, 30, "late.exe", 0.3f);
     add_app(first, 10, "player.exe", 0.1f);
     sim_add_session(second, 10, 0.2f);  // the same player on the other endpoint
-    enumerate_sessions();
+    enumerate_sessions(g_table);
     ASSERT_EQ(table_pids(), (std::vector<uint32_t>{10, 30, 10}));
-    EXPECT_FLOAT_EQ(session_at(0).volume, 0.1f);
-    EXPECT_FLOAT_EQ(session_at(1).volume, 0.3f);
-    EXPECT_FLOAT_EQ(session_at(2).volume, 0.2f);
-    EXPECT_EQ(compare_ascii_nocase(session_at(0).exe_name, session_at(2).exe_name), 0);
-    EXPECT_EQ(compare_ascii_nocase(session_at(1).exe_name, UTF16_LITERAL("late.exe")), 0);
+    EXPECT_FLOAT_EQ(session_at(g_table, 0).volume, 0.1f);
+    EXPECT_FLOAT_EQ(session_at(g_table, 1).volume, 0.3f);
+    EXPECT_FLOAT_EQ(session_at(g_table, 2).volume, 0.2f);
+    EXPECT_EQ(compare_ascii_nocase(session_at(g_table, 0).exe_name, session_at(g_table, 2).exe_name), 0);
+    EXPECT_EQ(compare_ascii_nocase(session_at(g_table, 1).exe_name, UTF16_LITERAL("late.exe")), 0);
 }
 
-TEST_F(SessionTable, NeverHoldsProcessZeroOrOurOwnProcess)
+TEST_F(Sessions, NeverHoldsProcessZeroOrOurOwnProcess)
 {
     const int endpoint = sim_add_endpoint();
     sim_add_session(endpoint, 0, 0.5f);  // the system sounds session
     add_app(endpoint, kSimDefaultOwnPid, "appduck.exe", 0.5f);
     add_app(endpoint, 10, "player.exe", 0.5f);
-    enumerate_sessions();
+    enumerate_sessions(g_table);
     EXPECT_EQ(table_pids(), (std::vector<uint32_t>{10}));
 }
 
-TEST_F(SessionTable, HoldsAtMost256SessionsAcrossEndpoints)
+TEST_F(Sessions, HoldsAtMost256SessionsAcrossEndpoints)
 {
     const int first = sim_add_endpoint();
     const int second = sim_add_endpoint();
@@ -63,42 +65,42 @@ TEST_F(SessionTable, HoldsAtMost256SessionsAcrossEndpoints)
     for (uint32_t i = 0; i < 100; ++i)
         sim_add_session(second, 2000 + i, 0.5f);
     sim_add_session(third, 3000, 0.5f);
-    enumerate_sessions();
-    ASSERT_EQ(session_count(), kMaxSessions);
-    EXPECT_EQ(session_at(255).pid, 2055u);
+    enumerate_sessions(g_table);
+    ASSERT_EQ(session_count(g_table), kMaxSessions);
+    EXPECT_EQ(session_at(g_table, 255).pid, 2055u);
 }
 
-TEST_F(SessionTable, UnknownProcessIsRecordedWithAnEmptyName)
+TEST_F(Sessions, UnknownProcessIsRecordedWithAnEmptyName)
 {
     const int endpoint = sim_add_endpoint();
     sim_add_session(endpoint, 10, 0.5f);
-    enumerate_sessions();
-    ASSERT_EQ(session_count(), 1);
-    EXPECT_EQ(session_at(0).exe_name[0], 0);
+    enumerate_sessions(g_table);
+    ASSERT_EQ(session_count(g_table), 1);
+    EXPECT_EQ(session_at(g_table, 0).exe_name[0], 0);
 }
 
-TEST_F(SessionTable, TakesOneProcessSnapshotPerRecordedSession)
+TEST_F(Sessions, TakesOneProcessSnapshotPerRecordedSession)
 {
     const int endpoint = sim_add_endpoint();
     for (uint32_t pid = 10; pid < 15; ++pid)
         add_app(endpoint, pid, "x.exe", 0.5f);
     sim_add_session(endpoint, 0, 0.5f);
-    enumerate_sessions();
+    enumerate_sessions(g_table);
     EXPECT_EQ(sim_snapshots_taken(), 5);
 }
 
-TEST_F(SessionTable, RebuildReleasesEveryHeldVolumeControlOnce)
+TEST_F(Sessions, RebuildReleasesEveryHeldVolumeControlOnce)
 {
     const int endpoint = sim_add_endpoint();
     add_app(endpoint, 10, "a.exe", 0.5f);
     add_app(endpoint, 11, "b.exe", 0.5f);
-    enumerate_sessions();
+    enumerate_sessions(g_table);
     EXPECT_EQ(sim_live_references(), 2) << "only the volume controls outlive a rebuild";
     const int ended = add_app(endpoint, 12, "c.exe", 0.5f);
-    enumerate_sessions();
+    enumerate_sessions(g_table);
     EXPECT_EQ(sim_live_references(), 3);
     sim_end_session(ended);
-    enumerate_sessions();
+    enumerate_sessions(g_table);
     EXPECT_EQ(sim_live_references(), 2);
     EXPECT_EQ(sim_extra_releases(), 0);
 }
@@ -113,7 +115,7 @@ struct FailureCase {
     std::vector<uint32_t> survivors;
 };
 
-class SessionTableFailure : public SessionTable,
+class SessionTableFailure : public Sessions,
                             public ::testing::WithParamInterface<FailureCase> {};
 
 TEST_P(SessionTableFailure, SkipsWhatFailedAndReleasesEverything)
@@ -124,9 +126,9 @@ TEST_P(SessionTableFailure, SkipsWhatFailedAndReleasesEverything)
     add_app(first, 11, "b.exe", 0.5f);
     add_app(second, 12, "c.exe", 0.5f);
     sim_fail(GetParam().op, GetParam().target);
-    enumerate_sessions();
+    enumerate_sessions(g_table);
     EXPECT_EQ(table_pids(), GetParam().survivors);
-    enumerate_sessions();  // and again, over a table that holds references
+    enumerate_sessions(g_table);  // and again, over a table that holds references
     EXPECT_EQ(table_pids(), GetParam().survivors);
 }
 

@@ -1,6 +1,6 @@
 // Several controllers' holds on the same sessions: the deepest wins, each
 // release lifts only its own, and the original is the one read first.
-#include "ducking/shared_holds.h"
+#include "ducking/sharing/shared_holds.h"
 
 #include <gtest/gtest.h>
 

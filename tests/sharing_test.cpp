@@ -5,10 +5,10 @@
 // original: not a turn B keeps, a table that cannot be written or has no
 // room, nor a session that started from B's ducked memory.
 #include "audio/volume_fader.h"
-#include "ducking/keeper.h"
-#include "ducking/keeper_records.h"
-#include "ducking/shared_holds.h"
-#include "ducking/shared_turn.h"
+#include "ducking/keeper/keeper.h"
+#include "ducking/keeper/keeper_pipe.h"
+#include "ducking/sharing/shared_holds.h"
+#include "ducking/sharing/shared_turn.h"
 #include "support/loop_driver.h"
 #include "support/player_world.h"
 
@@ -157,14 +157,14 @@ TEST_F(Sharing, AControllerThatEndedCountsAsItsRestore)
     hold_session(g_table, self, original, 0.1f);
     write_table();
     sim_set_session_volume(player, 0.08f);
-    char record[kMaxKeeperRecord];
+    char record[kMaxRecord];
     original.share = 0.1f;
-    ASSERT_TRUE(format_saved_record(original, record, kMaxKeeperRecord));
+    ASSERT_TRUE(format_saved_record(original, record, kMaxRecord));
     const std::string records =
         "holder " + std::to_string(kSimDefaultOwnPid + 1) + " 5\n" + record + "\n";
     sim_feed_keeper(records.c_str());
-    run_keeper();
-    share_as(kSimDefaultOwnPid, 0);  // this test process again
+    run_test_keeper();
+    share_as(test_controller().sharing, kSimDefaultOwnPid, 0);  // this test process again
     EXPECT_FLOAT_EQ(sim_session_volume(player), 0.4f);
     EXPECT_EQ(holds_on(player), std::to_string(kOther) + "@50 ");
 }
@@ -368,8 +368,8 @@ TEST_F(Sharing, ARestoreMadeWithoutTheTurnIsWrittenBeforeTheControllerEnds)
     sim_set_session_volume(player, 0.16f);
     const std::string records = "holder " + std::to_string(kSimDefaultOwnPid + 1) + " 5\nrelease 10 1\n";
     sim_feed_keeper(records.c_str());
-    run_keeper();
-    share_as(kSimDefaultOwnPid, 0);  // this test process again
+    run_test_keeper();
+    share_as(test_controller().sharing, kSimDefaultOwnPid, 0);  // this test process again
     EXPECT_FLOAT_EQ(sim_session_volume(player), 0.4f);
     EXPECT_EQ(holds_on(player), std::to_string(kOther) + "@50 ");
 }

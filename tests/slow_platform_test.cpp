@@ -71,7 +71,7 @@ TEST_F(SlowPlatform, ABusyServerIsWaitedForAsLongAsItKeepsAnswering)
 
     // Silence past the limit is a server gone: the duck replies anyway.
     sim_reset();
-    forget_saved_volumes();
+    forget_saved_volumes(test_controller().saved);
     sim_add_endpoint();
     add_app(0, 10, "player.exe", 0.8f);
     sim_set_answer_time(kNoAnswerLimitMs + 1);

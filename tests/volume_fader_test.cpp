@@ -21,20 +21,27 @@ protected:
         const int endpoint = sim_add_endpoint();
         first = add_app(endpoint, 10, "a.exe", 0.8f);
         second = add_app(endpoint, 11, "b.exe", 0.5f);
-        enumerate_sessions();
+        enumerate_sessions(table);
         sim_clear_volume_log();
     }
     void TearDown() override
     {
-        release_sessions();
+        release_sessions(table);
         EXPECT_TRUE(all_references_released());
     }
     // Shares of a full level are the levels themselves.
     bool fade(const float* from, const float* to, int count)
     {
-        const SessionLevel* own[] = {&full, &full};
-        return fade_volumes(from, to, own, count);
+        RampPlan plan = plan_nothing(table);
+        plan.count = count;
+        for (int k = 0; k < count; ++k) {
+            plan.from[k] = from[k];
+            plan.to[k] = to[k];
+            plan.own[k] = &full;
+        }
+        return fade_volumes(table, plan);
     }
+    static inline SessionTable table;
     int first = 0;
     int second = 0;
     SessionLevel full = sim_level(1.0f);

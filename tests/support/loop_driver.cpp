@@ -40,6 +40,19 @@ std::string read_all(std::FILE* file)
 
 }  // namespace
 
+Controller& test_controller()
+{
+    static Controller controller;
+    return controller;
+}
+
+int run_test_keeper()
+{
+    static Controller keeper;
+    start_controller(keeper);
+    return run_keeper(keeper);
+}
+
 LoopRun run_loop(const std::string& input)
 {
     std::FILE* in = std::tmpfile();
@@ -54,7 +67,7 @@ LoopRun run_loop(const std::string& input)
         Redirect to_stdin(0, in);
         Redirect to_stdout(1, out);
         std::clearerr(stdin);
-        run.status = run_command_loop();
+        run.status = run_command_loop(test_controller());
         std::fflush(stdout);
         // Whatever the loop left unread (after `quit`, say) must not reach
         // the next run from stdin's buffer.

@@ -3,8 +3,8 @@
 // and every reference released.
 #pragma once
 
-#include "ducking/saved_volumes.h"
-#include "ducking/spare.h"
+#include "ducking/controller.h"
+#include "support/loop_driver.h"
 #include "support/sim_world.h"
 
 #include <gtest/gtest.h>
@@ -14,15 +14,16 @@ protected:
     void SetUp() override
     {
         sim_reset();
-        forget_saved_volumes();
-        forget_spared();
+        start_controller(test_controller());
         endpoint = sim_add_endpoint();
         player = add_app(endpoint, 10, "player.exe", 0.8f);
     }
     void TearDown() override
     {
-        // A test may end with volumes kept on purpose (a platform out of reach).
-        forget_saved_volumes();
+        // A test may end with volumes kept on purpose (a platform out of
+        // reach); the table's volume controls go as a program's do at its end.
+        release_sessions(test_controller().sessions);
+        forget_saved_volumes(test_controller().saved);
         EXPECT_TRUE(all_references_released());
     }
 

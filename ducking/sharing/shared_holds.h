@@ -5,7 +5,7 @@
 // times the least share held.
 //
 // The table travels as text, one record a line, in the grammar of the
-// keeper's records (keeper_records.h):
+// records (ducking/records.h):
 //
 //   appduck-holds 2                  the format, first
 //   holder PID STARTED               a controller, and when it started (a
@@ -18,7 +18,7 @@
 #pragma once
 
 #include "audio/audio_platform.h"
-#include "keeper_records.h"
+#include "ducking/records.h"
 
 #include <cstdint>
 

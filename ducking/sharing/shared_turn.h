@@ -14,8 +14,8 @@
 #pragma once
 
 #include "audio/session_table.h"
-#include "saved_volumes.h"
-#include "shared_holds.h"
+#include "ducking/saved_volumes.h"
+#include "ducking/sharing/shared_holds.h"
 
 #include <cstdint>
 
@@ -29,20 +29,49 @@ constexpr uint64_t kTurnPatienceMs = 10 * 1000;
 // How often a waiting controller looks again; the turn is no queue.
 constexpr unsigned kTurnPollMs = 2;
 
-// The turn as a change holds it, from take_turn to give_turn.
+struct SessionId {
+    uint32_t pid;
+    uint64_t instance;
+};
+
+// What one controller keeps of the sharing from one change to the next:
+// whose holds its are, the releases it could not write yet, and room for
+// the table a turn reads.
+struct Sharing {
+    bool told_whose = false;  // a keeper, holding for its controller
+    Holder self = {};
+    // Released while the table could not be written, to be written at the
+    // next turn that can: until then the table still shows these holds,
+    // which must not come back as records.
+    SessionId unwritten[kMaxSaved];
+    int unwritten_count = 0;
+    unsigned unwritten_changes = 0;  // so that the keeper is told afresh
+    bool in_turn = false;
+    HoldTable table;  // as the turn read it
+    char text[kHoldTableText];
+};
+
+// The turn as a change holds it, from take_turn to give_turn: the table it
+// read, the records it reconciled with it, and what it found moved.
 struct SharedTurn {
+    Sharing* sharing;
+    SavedVolumes* saved;
+    HoldTable* table;  // the sharing's, read by this turn
     bool taken;     // this controller has the turn
     bool known;     // the table was read: its originals and holds count
     bool writable;  // taken, and the table ours to write
     bool changed;   // the table is to be written
     int slot;       // this controller's in the table; -1: none
     bool said_no_room;  // a table full of controllers was said once
+    // Sessions a dropped holder's end or a release moves to a new least
+    // share, by the table's sessions.
+    bool moved[kMaxSaved];
 };
 
 // Whose holds this process's are: its own unless told otherwise; a keeper
 // holds for the controller it outlives.
-void share_as(uint32_t pid, uint64_t started);
-bool sharing_identity(uint32_t* pid, uint64_t* started);
+void share_as(Sharing& sharing, uint32_t pid, uint64_t started);
+bool sharing_identity(Sharing& sharing, uint32_t* pid, uint64_t* started);
 
 enum class TurnWait {
     kPatiently,  // a change of levels: waits while a holder may still be busy
@@ -52,7 +81,7 @@ enum class TurnWait {
 // dropped (the sessions they held are to go to their new levels in this
 // change: moved_target), and this controller's records and its holds in
 // the table are made to agree.
-SharedTurn take_turn(TurnWait wait);
+SharedTurn take_turn(Sharing& sharing, SavedVolumes& saved, TurnWait wait);
 // Writes the table now, before a ramp: a controller killed during it leaves
 // the originals to the next one, never a level half down.
 void publish(SharedTurn& turn);
@@ -64,22 +93,26 @@ void give_turn(SharedTurn& turn);
 const SavedSession* shared_original(SharedTurn& turn, uint32_t pid, uint64_t instance);
 // This controller holds the record's session at `share`; returns the least
 // share held, where the session is to sit, and keeps both in the record.
-float hold(SharedTurn& turn, SavedSession& saved, float share);
+float hold(SharedTurn& turn, SavedSession& record, float share);
 // The least share the other controllers hold on the record's session, the
 // target of this controller's restore; 1 when none does.
-float others_least(SharedTurn& turn, const SavedSession& saved);
+float others_least(SharedTurn& turn, const SavedSession& record);
 // A ramp is about to write the levels of a recorded session: every
 // controller learns them, and so never takes one for an original.
-void note_shared_ramp(SharedTurn& turn, const SavedSession& saved, float from, float to);
-// For a session this controller does not record: where a dropped holder
-// leaves it, from `from` to `to` shares of `own`. False when it is not to
-// move.
-bool moved_target(SharedTurn& turn, const SessionEntry& entry, float* from, float* to,
-                  const SessionLevel** own);
+void note_shared_ramp(SharedTurn& turn, const SavedSession& record, float from, float to);
+// Where a dropped holder or a release leaves a session this controller
+// does not record: from `from` to `to` shares of `own`.
+struct Move {
+    bool moves;  // false: not to move
+    float from;
+    float to;
+    const SessionLevel* own;
+};
+Move moved_target(SharedTurn& turn, const SessionEntry& entry);
 bool anything_moved(const SharedTurn& turn);
 // A record this controller drops, its session back or gone: its hold goes,
 // from the table now or at the next turn that can write it.
-void drop_hold(SharedTurn& turn, const SavedSession& saved);
+void drop_hold(SharedTurn& turn, const SavedSession& record);
 // After a restore: with nothing left saved, this controller's place in the
 // table goes too.
 void release_settled(SharedTurn& turn);
@@ -87,14 +120,12 @@ void release_settled(SharedTurn& turn);
 // Holds this controller released while the table could not be written.
 // Each is written at the next turn that can, and the session then goes to
 // its new least share in that change; a controller with any left does not
-// end before its keeper has them (keeper.h).
-int unwritten_release_count();
-void unwritten_release_at(int index, uint32_t* pid, uint64_t* instance);
-// Counts the changes of that list, so that the keeper is told afresh.
-unsigned unwritten_releases_changed();
+// end before its keeper has them (keeper/keeper.h).
+int unwritten_release_count(const Sharing& sharing);
+SessionId unwritten_release_at(const Sharing& sharing, int index);
 // The keeper's copy of its controller's list.
-void keep_unwritten_release(uint32_t pid, uint64_t instance);
-void forget_unwritten_releases();
+void keep_unwritten_release(Sharing& sharing, uint32_t pid, uint64_t instance);
+void forget_unwritten_releases(Sharing& sharing);
 
 // The table's sessions, for sessions that start from a held one's memory:
 // such a session is held as the one it came from is, by the same holders.

@@ -1,8 +1,6 @@
-#include "keeper_records.h"
+#include "ducking/records.h"
 
-#include "audio/audio_platform.h"
 #include "audio/decimal.h"
-#include "record_reader.h"
 
 #include <cstring>
 
@@ -120,21 +118,4 @@ bool parse_release_record(const char* record, uint32_t* pid, uint64_t* instance)
     RecordFields fields{record};
     return read_word(fields, "release") && read_u32(fields, pid) &&
            read_number(fields, kDecimalCeiling - 1, instance) && fields_end(fields);
-}
-
-bool send_keeper_record(const char* record)
-{
-    char line[kMaxKeeperRecord + 1];
-    const size_t length = std::strlen(record);
-    if (length > static_cast<size_t>(kMaxKeeperRecord))
-        return false;
-    std::memcpy(line, record, length);
-    line[length] = '\n';
-    return write_to_keeper(line, static_cast<int>(length + 1));
-}
-
-bool receive_keeper_record(char* record, int capacity)
-{
-    static RecordReader incoming;
-    return next_record(incoming, record, capacity, read_from_controller);
 }

@@ -1,4 +1,4 @@
-#include "record_reader.h"
+#include "ducking/keeper/record_reader.h"
 
 #include <cstring>
 

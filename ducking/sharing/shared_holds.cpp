@@ -1,7 +1,7 @@
-#include "shared_holds.h"
+#include "ducking/sharing/shared_holds.h"
 
 #include "audio/decimal.h"
-#include "record_text.h"
+#include "ducking/record_text.h"
 
 #include <cstring>
 
@@ -202,7 +202,7 @@ void drop_unheld(HoldTable& table)
 bool format_hold_table(const HoldTable& table, char* out, int capacity)
 {
     int used = 0;
-    char line[kMaxKeeperRecord + 1];
+    char line[kMaxRecord + 1];
     RecordBuilder format = start_record(line, sizeof line, kFormatWord);
     add_number(format, kFormat);
     if (capacity < 1 || !append_line(out, capacity, &used, line))
@@ -240,7 +240,7 @@ TableText parse_hold_table(const char* text, HoldTable& table)
     clear_holds(table);
     if (!*text)
         return TableText::kOurs;
-    char line[kMaxKeeperRecord + 1];
+    char line[kMaxRecord + 1];
     TextHolders order{};
     TableText kind = TableText::kDamaged;
     for (bool first = true; *text; first = false) {

@@ -1,33 +1,12 @@
-#include "shared_turn.h"
+#include "ducking/sharing/shared_turn.h"
 
 #include "audio/diagnostics.h"
-#include "written_levels.h"
+#include "ducking/written_levels.h"
 
 #include <cassert>
 #include <cstring>
 
 namespace {
-
-// One change at a time holds the turn; the table it read lives here.
-HoldTable g_table;
-char g_text[kHoldTableText];
-bool g_in_turn = false;
-// Sessions a dropped holder's end moves to a new least share.
-bool g_moved[kMaxSaved];
-
-bool g_told_whose = false;  // a keeper, holding for its controller
-Holder g_self;
-
-// Releases made while the table could not be written, to be written at
-// the next turn that can: until then the table still shows these holds,
-// which must not come back as records.
-struct SessionId {
-    uint32_t pid;
-    uint64_t instance;
-};
-SessionId g_unwritten_releases[kMaxSaved];
-int g_unwritten_release_count = 0;
-unsigned g_unwritten_changes = 0;
 
 bool running(const Holder& holder)
 {
@@ -35,25 +14,25 @@ bool running(const Holder& holder)
     return process_start_time(holder.pid, &started) && started == holder.started;
 }
 
-bool is_self(const Holder& holder)
+bool is_self(const Sharing& sharing, const Holder& holder)
 {
-    return holder.pid == g_self.pid && holder.started == g_self.started;
+    return holder.pid == sharing.self.pid && holder.started == sharing.self.started;
 }
 
-bool released_unwritten(uint32_t pid, uint64_t instance)
+bool released_unwritten(const Sharing& sharing, uint32_t pid, uint64_t instance)
 {
-    for (int i = 0; i < g_unwritten_release_count; ++i) {
-        if (g_unwritten_releases[i].pid == pid && g_unwritten_releases[i].instance == instance)
+    for (int i = 0; i < sharing.unwritten_count; ++i) {
+        if (sharing.unwritten[i].pid == pid && sharing.unwritten[i].instance == instance)
             return true;
     }
     return false;
 }
 
-void note_unwritten_release(uint32_t pid, uint64_t instance)
+void note_unwritten_release(Sharing& sharing, uint32_t pid, uint64_t instance)
 {
-    if (!released_unwritten(pid, instance) && g_unwritten_release_count < kMaxSaved) {
-        g_unwritten_releases[g_unwritten_release_count++] = {pid, instance};
-        ++g_unwritten_changes;
+    if (!released_unwritten(sharing, pid, instance) && sharing.unwritten_count < kMaxSaved) {
+        sharing.unwritten[sharing.unwritten_count++] = {pid, instance};
+        ++sharing.unwritten_changes;
     }
 }
 
@@ -94,18 +73,19 @@ TurnLock wait_for_turn(TurnWait wait)
     }
 }
 
-// Reads the table into g_table: known, and how it may be written.
+// Reads the table into the turn's: known, and how it may be written.
 void read_table(SharedTurn& turn)
 {
     // Not read: the platform said why, where it was more than no table.
-    const TableRead read = read_shared_table(g_text, kHoldTableText);
+    const TableRead read = read_shared_table(turn.sharing->text, kHoldTableText);
     if (read == TableRead::kFailed)
         return;
     turn.known = true;
-    const TableText kind =
-        read == TableRead::kWhole ? parse_hold_table(g_text, g_table) : TableText::kDamaged;
+    const TableText kind = read == TableRead::kWhole
+                               ? parse_hold_table(turn.sharing->text, *turn.table)
+                               : TableText::kDamaged;
     if (kind == TableText::kDamaged) {
-        clear_holds(g_table);
+        clear_holds(*turn.table);
         diagnose("the shared table holds no whole table of holds: %s",
                  turn.taken ? "it is replaced" : "it is replaced at the next turn");
         turn.changed = true;
@@ -120,18 +100,19 @@ void read_table(SharedTurn& turn)
 // runs: the keeper, taking the turn later, finds the same levels to set.
 void drop_ended_holders(SharedTurn& turn)
 {
+    HoldTable& table = *turn.table;
     float least[kMaxSaved];
-    for (int i = 0; i < g_table.session_count; ++i)
-        least[i] = least_share(g_table.sessions[i]);
+    for (int i = 0; i < table.session_count; ++i)
+        least[i] = least_share(table.sessions[i]);
     for (int slot = 0; slot < kMaxHolders; ++slot) {
-        const Holder& holder = g_table.holders[slot];
-        if (holder.pid != 0 && !is_self(holder) && !running(holder)) {
-            release_holder(g_table, slot);
+        const Holder& holder = table.holders[slot];
+        if (holder.pid != 0 && !is_self(*turn.sharing, holder) && !running(holder)) {
+            release_holder(table, slot);
             turn.changed = true;
         }
     }
-    for (int i = 0; i < kMaxSaved; ++i)
-        g_moved[i] = i < g_table.session_count && least_share(g_table.sessions[i]) != least[i];
+    for (int i = 0; i < table.session_count; ++i)
+        turn.moved[i] = least_share(table.sessions[i]) != least[i];
 }
 
 // Sessions the table says this controller holds and it has no record of:
@@ -141,21 +122,22 @@ void drop_ended_holders(SharedTurn& turn)
 // of a dropped holder do.
 void take_holds_from_table(SharedTurn& turn)
 {
-    for (int i = 0; turn.slot >= 0 && i < g_table.session_count; ++i) {
-        HeldSession& held = g_table.sessions[i];
+    HoldTable& table = *turn.table;
+    for (int i = 0; turn.slot >= 0 && i < table.session_count; ++i) {
+        HeldSession& held = table.sessions[i];
         const SavedSession& original = held.original;
-        if (held.shares[turn.slot] < 0.0f || find_saved(original.pid, original.instance))
+        if (held.shares[turn.slot] < 0.0f || find_saved(*turn.saved, original.pid, original.instance))
             continue;
-        if (released_unwritten(original.pid, original.instance)) {
+        if (released_unwritten(*turn.sharing, original.pid, original.instance)) {
             const float least = least_share(held);
             hold_at(held, turn.slot, -1.0f);
-            g_moved[i] = g_moved[i] || least_share(held) != least;
+            turn.moved[i] = turn.moved[i] || least_share(held) != least;
             turn.changed = true;
             continue;
         }
-        SavedSession* saved = keep_record(original);
-        if (saved)
-            set_share(*saved, least_share(held), held.shares[turn.slot]);
+        SavedSession* record = keep_record(*turn.saved, original);
+        if (record)
+            set_share(*turn.saved, *record, least_share(held), held.shares[turn.slot]);
     }
 }
 
@@ -165,56 +147,55 @@ void take_holds_from_table(SharedTurn& turn)
 // original; ours, read before, is the session's own.
 void give_records_to_table(SharedTurn& turn)
 {
-    for (int i = 0; i < saved_count(); ++i) {
-        SavedSession& saved = saved_at(i);
-        HeldSession* held = find_held(g_table, saved.pid, saved.instance);
-        if (held && !same_original(held->original, saved)) {
-            if (wrote_level(saved.ramps, saved.ramp_count, saved.volume, held->original.volume)) {
+    SavedVolumes& saved = *turn.saved;
+    for (int i = 0; i < saved_count(saved); ++i) {
+        SavedSession& record = saved_at(saved, i);
+        HeldSession* held = find_held(*turn.table, record.pid, record.instance);
+        if (held && !same_original(held->original, record)) {
+            if (wrote_level(record.ramps, record.ramp_count, record.volume, held->original.volume)) {
                 // The table's ramps, copied before our record replaces them.
                 const SavedSession table = held->original;
-                held->original = saved;
+                held->original = record;
                 for (int r = 0; r < table.ramp_count; ++r)
                     add_ramp(held->original.ramps, &held->original.ramp_count, table.ramps[r].from,
                              table.ramps[r].to);
                 turn.changed = true;
             } else {
-                set_original(saved, held->original);
+                set_original(saved, record, held->original);
             }
         }
-        hold(turn, saved, saved.held);
+        hold(turn, record, record.held);
     }
 }
 
 }  // namespace
 
-void share_as(uint32_t pid, uint64_t started)
+void share_as(Sharing& sharing, uint32_t pid, uint64_t started)
 {
-    g_self = {pid, started};
-    g_told_whose = true;
+    sharing.self = {pid, started};
+    sharing.told_whose = true;
 }
 
-bool sharing_identity(uint32_t* pid, uint64_t* started)
+bool sharing_identity(Sharing& sharing, uint32_t* pid, uint64_t* started)
 {
-    bool known = g_told_whose;
+    bool known = sharing.told_whose;
     if (!known) {
-        g_self.pid = own_process_id();
-        known = process_start_time(g_self.pid, &g_self.started);
+        sharing.self.pid = own_process_id();
+        known = process_start_time(sharing.self.pid, &sharing.self.started);
     }
-    *pid = g_self.pid;
-    *started = g_self.started;
+    *pid = sharing.self.pid;
+    *started = sharing.self.started;
     return known;
 }
 
-SharedTurn take_turn(TurnWait wait)
+SharedTurn take_turn(Sharing& sharing, SavedVolumes& saved, TurnWait wait)
 {
-    assert(!g_in_turn);
-    SharedTurn turn{false, false, false, false, -1, false};
-    for (bool& moved : g_moved)
-        moved = false;
-    clear_holds(g_table);
+    assert(!sharing.in_turn);
+    SharedTurn turn{&sharing, &saved, &sharing.table, false, false, false, false, -1, false, {}};
+    clear_holds(sharing.table);
     uint32_t pid = 0;
     uint64_t started = 0;
-    if (!sharing_identity(&pid, &started)) {
+    if (!sharing_identity(sharing, &pid, &started)) {
         diagnose("this process's start time cannot be read: changing levels alone");
         return turn;
     }
@@ -222,12 +203,12 @@ SharedTurn take_turn(TurnWait wait)
     if (lock != TurnLock::kTaken && wait == TurnWait::kIfFree)
         return turn;
     turn.taken = lock == TurnLock::kTaken;
-    g_in_turn = turn.taken;
+    sharing.in_turn = turn.taken;
     read_table(turn);
     if (!turn.known)
         return turn;
     drop_ended_holders(turn);
-    turn.slot = find_holder(g_table, g_self);
+    turn.slot = find_holder(sharing.table, sharing.self);
     take_holds_from_table(turn);
     give_records_to_table(turn);
     return turn;
@@ -237,75 +218,78 @@ void publish(SharedTurn& turn)
 {
     if (!turn.writable || !turn.changed)
         return;
-    if (!format_hold_table(g_table, g_text, kHoldTableText)) {
+    Sharing& sharing = *turn.sharing;
+    if (!format_hold_table(*turn.table, sharing.text, kHoldTableText)) {
         diagnose("the shared table is full: this change's holds wait for a turn with room");
         return;
     }
-    if (!write_shared_table(g_text, static_cast<int>(std::strlen(g_text)))) {
+    if (!write_shared_table(sharing.text, static_cast<int>(std::strlen(sharing.text)))) {
         diagnose("the shared table was not written: this change's holds wait for the next turn");
         return;
     }
     turn.changed = false;
-    if (g_unwritten_release_count > 0)
-        ++g_unwritten_changes;
-    g_unwritten_release_count = 0;
+    if (sharing.unwritten_count > 0)
+        ++sharing.unwritten_changes;
+    sharing.unwritten_count = 0;
 }
 
 void give_turn(SharedTurn& turn)
 {
     if (turn.known) {
-        const int before = g_table.session_count;
-        drop_unheld(g_table);
-        turn.changed = turn.changed || g_table.session_count != before;
+        const int before = turn.table->session_count;
+        drop_unheld(*turn.table);
+        turn.changed = turn.changed || turn.table->session_count != before;
     }
     publish(turn);
     if (turn.taken)
         give_shared_turn();
     turn.taken = false;
     turn.writable = false;
-    g_in_turn = false;
+    turn.sharing->in_turn = false;
 }
 
 const SavedSession* shared_original(SharedTurn& turn, uint32_t pid, uint64_t instance)
 {
-    const HeldSession* held = turn.known ? find_held(g_table, pid, instance) : nullptr;
+    const HeldSession* held = turn.known ? find_held(*turn.table, pid, instance) : nullptr;
     return held ? &held->original : nullptr;
 }
 
-float hold(SharedTurn& turn, SavedSession& saved, float share)
+float hold(SharedTurn& turn, SavedSession& record, float share)
 {
+    SavedVolumes& saved = *turn.saved;
     if (!turn.known) {
-        set_share(saved, share, share);
+        set_share(saved, record, share, share);
         return share;
     }
     if (turn.slot < 0) {
-        turn.slot = holder_slot(g_table, g_self);
+        turn.slot = holder_slot(*turn.table, turn.sharing->self);
         if (turn.slot < 0 && !turn.said_no_room)
             diagnose("the shared table has no room for another controller: this one's holds "
                      "wait for a turn with room");
         turn.said_no_room = turn.slot < 0;
     }
-    HeldSession* held = find_held(g_table, saved.pid, saved.instance);
+    HeldSession* held = find_held(*turn.table, record.pid, record.instance);
     if (!held)
-        held = add_held(g_table, saved);
-    if (held && !same_original(held->original, saved))
-        set_original(saved, held->original);
+        held = add_held(*turn.table, record);
+    if (held && !same_original(held->original, record))
+        set_original(saved, record, held->original);
     float least = share;
     if (held) {
         if (turn.slot >= 0 && held->shares[turn.slot] != share) {
             hold_at(*held, turn.slot, share);
             turn.changed = true;
         }
-        least = others_least(turn, saved);
+        least = others_least(turn, record);
         least = share < least ? share : least;
     }
-    set_share(saved, least, share);
+    set_share(saved, record, least, share);
     return least;
 }
 
-float others_least(SharedTurn& turn, const SavedSession& saved)
+float others_least(SharedTurn& turn, const SavedSession& record)
 {
-    const HeldSession* held = turn.known ? find_held(g_table, saved.pid, saved.instance) : nullptr;
+    const HeldSession* held =
+        turn.known ? find_held(*turn.table, record.pid, record.instance) : nullptr;
     float least = 1.0f;
     for (int slot = 0; held && slot < kMaxHolders; ++slot) {
         if (slot != turn.slot && held->shares[slot] >= 0.0f && held->shares[slot] < least)
@@ -314,46 +298,46 @@ float others_least(SharedTurn& turn, const SavedSession& saved)
     return least;
 }
 
-void note_shared_ramp(SharedTurn& turn, const SavedSession& saved, float from, float to)
+void note_shared_ramp(SharedTurn& turn, const SavedSession& record, float from, float to)
 {
-    HeldSession* held = turn.known ? find_held(g_table, saved.pid, saved.instance) : nullptr;
+    HeldSession* held = turn.known ? find_held(*turn.table, record.pid, record.instance) : nullptr;
     if (!held)
         return;
     add_ramp(held->original.ramps, &held->original.ramp_count, from, to);
     turn.changed = true;
 }
 
-bool moved_target(SharedTurn& turn, const SessionEntry& entry, float* from, float* to,
-                  const SessionLevel** own)
+Move moved_target(SharedTurn& turn, const SessionEntry& entry)
 {
-    for (int i = 0; turn.known && i < g_table.session_count; ++i) {
-        HeldSession& held = g_table.sessions[i];
-        if (!g_moved[i] || held.original.pid != entry.pid || held.original.instance != entry.instance)
+    for (int i = 0; turn.known && i < turn.table->session_count; ++i) {
+        HeldSession& held = turn.table->sessions[i];
+        if (!turn.moved[i] || held.original.pid != entry.pid ||
+            held.original.instance != entry.instance)
             continue;
-        *from = current_share(held.original, entry.volume);
-        *to = least_share(held);
-        *own = &held.original.own.level;
-        add_ramp(held.original.ramps, &held.original.ramp_count, *from, *to);
+        const Move move{true, current_share(held.original, entry.volume), least_share(held),
+                        &held.original.own.level};
+        add_ramp(held.original.ramps, &held.original.ramp_count, move.from, move.to);
         turn.changed = true;
-        return true;
+        return move;
     }
-    return false;
+    return {false, -1.0f, 0.0f, nullptr};
 }
 
 bool anything_moved(const SharedTurn& turn)
 {
-    for (int i = 0; turn.known && i < g_table.session_count; ++i) {
-        if (g_moved[i])
+    for (int i = 0; turn.known && i < turn.table->session_count; ++i) {
+        if (turn.moved[i])
             return true;
     }
     return false;
 }
 
-void drop_hold(SharedTurn& turn, const SavedSession& saved)
+void drop_hold(SharedTurn& turn, const SavedSession& record)
 {
-    note_unwritten_release(saved.pid, saved.instance);
-    HeldSession* held = turn.known && turn.slot >= 0 ? find_held(g_table, saved.pid, saved.instance)
-                                                     : nullptr;
+    note_unwritten_release(*turn.sharing, record.pid, record.instance);
+    HeldSession* held = turn.known && turn.slot >= 0
+                            ? find_held(*turn.table, record.pid, record.instance)
+                            : nullptr;
     if (held && held->shares[turn.slot] >= 0.0f) {
         hold_at(*held, turn.slot, -1.0f);
         turn.changed = true;
@@ -362,58 +346,53 @@ void drop_hold(SharedTurn& turn, const SavedSession& saved)
 
 void release_settled(SharedTurn& turn)
 {
-    if (!turn.known || turn.slot < 0 || !nothing_saved())
+    if (!turn.known || turn.slot < 0 || !nothing_saved(*turn.saved))
         return;
-    release_holder(g_table, turn.slot);
+    release_holder(*turn.table, turn.slot);
     turn.slot = -1;
     turn.changed = true;
 }
 
-int unwritten_release_count()
+int unwritten_release_count(const Sharing& sharing)
 {
-    return g_unwritten_release_count;
+    return sharing.unwritten_count;
 }
 
-void unwritten_release_at(int index, uint32_t* pid, uint64_t* instance)
+SessionId unwritten_release_at(const Sharing& sharing, int index)
 {
-    *pid = g_unwritten_releases[index].pid;
-    *instance = g_unwritten_releases[index].instance;
+    return sharing.unwritten[index];
 }
 
-unsigned unwritten_releases_changed()
+void keep_unwritten_release(Sharing& sharing, uint32_t pid, uint64_t instance)
 {
-    return g_unwritten_changes;
+    note_unwritten_release(sharing, pid, instance);
 }
 
-void keep_unwritten_release(uint32_t pid, uint64_t instance)
+void forget_unwritten_releases(Sharing& sharing)
 {
-    note_unwritten_release(pid, instance);
-}
-
-void forget_unwritten_releases()
-{
-    g_unwritten_release_count = 0;
-    ++g_unwritten_changes;
+    sharing.unwritten_count = 0;
+    ++sharing.unwritten_changes;
 }
 
 int shared_session_count(const SharedTurn& turn)
 {
-    return turn.known ? g_table.session_count : 0;
+    return turn.known ? turn.table->session_count : 0;
 }
 
-const HeldSession& shared_session(const SharedTurn&, int index)
+const HeldSession& shared_session(const SharedTurn& turn, int index)
 {
-    return g_table.sessions[index];
+    return turn.table->sessions[index];
 }
 
 bool hold_as(SharedTurn& turn, int source, const SavedSession& original, float* held)
 {
-    if (find_held(g_table, original.pid, original.instance))
+    HoldTable& table = *turn.table;
+    if (find_held(table, original.pid, original.instance))
         return false;
-    HeldSession* copy = add_held(g_table, original);
+    HeldSession* copy = add_held(table, original);
     if (!copy)
         return false;
-    const HeldSession& from = g_table.sessions[source];
+    const HeldSession& from = table.sessions[source];
     for (int slot = 0; slot < kMaxHolders; ++slot)
         copy->shares[slot] = from.shares[slot];
     copy->original.share = least_share(*copy);
