@@ -2,10 +2,11 @@
 // provides it and the files that use it. Nothing else crosses between them;
 // everything else each file keeps to itself.
 //
-//   clock_and_signals.cpp  the clock, the sleep, the stop signals, the
-//                          platform's start
+//   clock_and_signals.cpp  the clock, the stop signals, the platform's
+//                          start
 //   connection.cpp         the one connection to the sound server, its
-//                          waits, and the platform's end
+//                          waits, the sleep that serves it, and the
+//                          platform's end
 //   sessions.cpp           sinks and sink inputs as endpoints and sessions,
 //                          their volumes
 //   stream_memory.cpp      the server's memory of stream volumes
@@ -26,8 +27,8 @@ struct pa_operation;
 // CLOCK_MONOTONIC in microseconds: the backend's one clock.
 long long monotonic_us();
 
-// ---- connection.cpp, for sessions.cpp, stream_memory.cpp,
-// clock_and_signals.cpp and shared_turn.cpp --------------------------------
+// ---- connection.cpp, for sessions.cpp, stream_memory.cpp and
+// shared_turn.cpp ----------------------------------------------------------
 
 // The address libpulse tries first: PULSE_SERVER, else the user's runtime
 // socket (a client.conf is not read here), as text.

@@ -1,5 +1,4 @@
-// The Linux backend's clock, its sleep (which keeps the sound server's
-// connection running meanwhile), the signals that end the input, and the
+// The Linux backend's clock, the signals that end the input, and the
 // platform's start.
 #include "audio/audio_platform.h"
 #include "audio/linux/backend.h"
@@ -90,17 +89,4 @@ bool input_interrupted()
 uint64_t monotonic_ms()
 {
     return static_cast<uint64_t>(monotonic_us() / 1000);
-}
-
-void sleep_until(uint64_t deadline_ms)
-{
-    const long long until = static_cast<long long>(deadline_ms) * 1000;
-    serve_sound_server(until);
-    // Without a connection to run, or once it fails, a plain sleep to the
-    // same deadline; a stop signal must not cut a ramp short.
-    const timespec deadline = {static_cast<time_t>(until / 1000000),
-                               static_cast<long>(until % 1000000) * 1000};
-    while (monotonic_us() < until &&
-           clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &deadline, nullptr) == EINTR) {
-    }
 }

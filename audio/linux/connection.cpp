@@ -13,9 +13,11 @@
 #include "audio/linux/backend.h"
 #include "audio/linux/pulse_library.h"
 
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 #include <sys/stat.h>
 
 namespace {
@@ -241,6 +243,21 @@ void serve_sound_server(long long until_us)
     if (!g_connection.context)
         return;
     while (iterate_until(until_us)) {
+    }
+}
+
+// The sleep keeps the connection running: changes go out and answers come
+// in while the caller waits.
+void sleep_until(uint64_t deadline_ms)
+{
+    const long long until = static_cast<long long>(deadline_ms) * 1000;
+    serve_sound_server(until);
+    // Without a connection to run, or once it fails, a plain sleep to the
+    // same deadline; a stop signal must not cut a ramp short.
+    const timespec deadline = {static_cast<time_t>(until / 1000000),
+                               static_cast<long>(until % 1000000) * 1000};
+    while (monotonic_us() < until &&
+           clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &deadline, nullptr) == EINTR) {
     }
 }
 
