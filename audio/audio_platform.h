@@ -200,8 +200,13 @@ enum class TableRead {
 };
 // The longest table text the platform keeps, its terminator included.
 constexpr int kSharedTableBytes = 256 * 1024 - 128;
-// With or without the turn: the table as text, at most capacity - 1 bytes.
-TableRead read_shared_table(char* text, int capacity);
-// Within the turn: a new copy beside the last whole one, never over it;
-// false (why is said) when it was not written whole.
+// With or without the turn: the table as text, at most capacity - 1 bytes,
+// and its generation, which moves with every write made whole.
+TableRead read_shared_table(char* text, int capacity, uint64_t* generation);
+// The table's generation as it is now, its text not read; false when it
+// cannot be told.
+bool shared_table_generation(uint64_t* generation);
+// Within the turn, or without it once its holder kept it past any change's
+// time: a new copy beside the last whole one, never over it; false (why is
+// said) when it was not written whole.
 bool write_shared_table(const char* text, int length);

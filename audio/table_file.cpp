@@ -75,15 +75,36 @@ void order_copies(const Copy* copies, int* order)
     order[1] = second_first ? 0 : 1;
 }
 
+uint64_t newest_writes(const Copy* copies)
+{
+    uint64_t newest = 0;
+    for (int i = 0; i < 2; ++i) {
+        if (copies[i].whole && copies[i].writes > newest)
+            newest = copies[i].writes;
+    }
+    return newest;
+}
+
 }  // namespace
 
-TableRead read_table_file(const TableFile& file, char* text, int capacity)
+bool table_file_generation(const TableFile& file, uint64_t* generation)
+{
+    Copy copies[2];
+    if (!read_header(file, 0, &copies[0]) || !read_header(file, 1, &copies[1]))
+        return false;
+    *generation = newest_writes(copies);
+    return true;
+}
+
+TableRead read_table_file(const TableFile& file, char* text, int capacity, uint64_t* generation)
 {
     text[0] = 0;
+    *generation = 0;
     for (int attempt = 0; attempt < kReadTries; ++attempt) {
         Copy copies[2];
         if (!read_header(file, 0, &copies[0]) || !read_header(file, 1, &copies[1]))
             return TableRead::kFailed;
+        *generation = newest_writes(copies);
         if (!copies[0].written && !copies[1].written)
             return TableRead::kWhole;  // never written: an empty table
         int order[2];

@@ -22,6 +22,9 @@ struct TableFile {
     bool (*write_at)(uint64_t offset, const char* bytes, int length);
 };
 
-// A file never written (all zeros) reads as an empty table.
-TableRead read_table_file(const TableFile& file, char* text, int capacity);
+// A file never written (all zeros) reads as an empty table. The generation
+// is the count of writes the file has had, as its newest header says: it
+// moves with every write made whole.
+TableRead read_table_file(const TableFile& file, char* text, int capacity, uint64_t* generation);
+bool table_file_generation(const TableFile& file, uint64_t* generation);
 bool write_table_file(const TableFile& file, const char* text, int length);

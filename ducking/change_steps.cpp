@@ -49,7 +49,10 @@ Brought all_records_brought(const SavedVolumes& saved)
 
 bool settle_latecomers(Controller& controller, SharedTurn& turn, bool lift_own, Brought& brought)
 {
-    if (!levels_in_memories(controller.saved, turn))
+    // A change that went on past this one's time may have written the
+    // table meanwhile: its holds count from now on.
+    const bool merged = refresh_table(turn);
+    if (!merged && !levels_in_memories(controller.saved, turn))
         return true;
     if (!rebuild_for_change(controller, turn))
         return false;
@@ -58,9 +61,20 @@ bool settle_latecomers(Controller& controller, SharedTurn& turn, bool lift_own, 
     for (int k = 0; k < session_count(sessions); ++k) {
         const SessionEntry& entry = session_at(sessions, k);
         SavedSession* record = find_saved(controller.saved, entry.pid, entry.instance);
-        if (!record || brought.by_record[index_of(controller.saved, *record)])
+        if (!record) {
+            const Move move = merged ? moved_target(turn, entry) : Move{false, 0.0f, 0.0f, nullptr};
+            if (move.moves) {
+                set_session_level(entry.volume_control, *move.own, move.to);
+                any = true;
+            }
             continue;
-        const float target = lift_own ? others_least(turn, *record) : record->share;
+        }
+        // After a merge every record's target is taken afresh: another
+        // change's holds may have come or gone meanwhile.
+        if (brought.by_record[index_of(controller.saved, *record)] && !merged)
+            continue;
+        const float target =
+            lift_own || taken_over(turn, *record) ? others_least(turn, *record) : record->share;
         note_ramp(controller.saved, *record, target, target);
         set_session_level(entry.volume_control, record->own.level, target);
         brought.by_record[index_of(controller.saved, *record)] = true;

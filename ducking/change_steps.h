@@ -23,6 +23,8 @@ Brought all_records_brought(const SavedVolumes& saved);
 // memory took one of its levels, and one the ramp's rebuild could not see
 // was not ramped; each such recorded session goes straight to its target
 // (lifting: the deepest duck the others hold; else where the holds leave
-// it), and is marked brought. False when the platform could not be asked
-// or did not confirm.
+// it), and is marked brought. So does every session whose holds moved
+// while this change held the turn (another change, past its time, wrote
+// the table). False when the platform could not be asked or did not
+// confirm.
 bool settle_latecomers(Controller& controller, SharedTurn& turn, bool lift_own, Brought& brought);

@@ -112,6 +112,7 @@ DuckPlan plan_duck(Controller& controller, SharedTurn& turn, const Utf16Char* na
         // Nothing that could not be restored is lowered.
         if (!record)
             continue;
+        claim(turn, *record);
         plan.ramp.from[k] = current_share(*record, entry.volume);
         plan.ramp.to[k] = hold(turn, *record, share);
         plan.ramp.own[k] = &record->own.level;
@@ -129,6 +130,7 @@ DuckPlan plan_duck(Controller& controller, SharedTurn& turn, const Utf16Char* na
 void lift_ended_holders(Controller& controller)
 {
     SharedTurn turn = take_turn(controller.sharing, controller.saved, TurnWait::kIfFree);
+    bool brought = true;
     if (anything_moved(turn) && enumerate_sessions(controller.sessions)) {
         RampPlan plan = plan_nothing(controller.sessions);
         for (int k = 0; k < plan.count; ++k) {
@@ -140,8 +142,11 @@ void lift_ended_holders(Controller& controller)
             }
         }
         publish(turn);
-        fade_volumes(controller.sessions, plan);
+        Brought none{};
+        brought = fade_volumes(controller.sessions, plan) &&
+                  settle_latecomers(controller, turn, true, none);
     }
+    release_taken_over(turn, brought);
     release_settled(turn);
     give_turn(turn);
 }
@@ -199,6 +204,7 @@ int duck_sessions(Controller& controller, const char* line)
         confirmed = fade_volumes(controller.sessions, plan.ramp) &&
                     settle_latecomers(controller, turn, false, brought);
     }
+    release_taken_over(turn, confirmed);
     give_turn(turn);
     if (plan.bajados == 0)
         say_nothing_matched(controller.sessions, names);

@@ -92,7 +92,8 @@ RampPlan plan_restore(Controller& controller, SharedTurn& turn, bool lift_own, B
         // Back to its own level, or to the deepest duck another controller
         // still holds on it; a duck tried again keeps this one's too.
         plan.from[k] = current_share(*record, entry.volume);
-        plan.to[k] = lift_own ? others_least(turn, *record) : hold(turn, *record, record->held);
+        plan.to[k] = lift_own || taken_over(turn, *record) ? others_least(turn, *record)
+                                                           : hold(turn, *record, record->held);
         plan.own[k] = &record->own.level;
         note_ramp(controller.saved, *record, plan.from[k], plan.to[k]);
         note_shared_ramp(turn, *record, plan.from[k], plan.to[k]);
@@ -125,6 +126,7 @@ bool bring_saved_sessions(Controller& controller, bool lift_own)
         drop_records(controller.saved, settled, &settling);
         release_settled(turn);
     }
+    release_taken_over(turn, applied);
     give_turn(turn);
     return applied && (!lift_own || (nothing_saved(controller.saved) &&
                                      unwritten_release_count(controller.sharing) == 0));

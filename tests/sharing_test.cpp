@@ -86,6 +86,23 @@ protected:
 const std::string kDucked = "{\"ok\":true,\"bajados\":1}\n";
 const std::string kOk = "{\"ok\":true}\n";
 const std::string kThisHolder = "holder " + std::to_string(kSimDefaultOwnPid) + " ";
+const std::string kThisPid = std::to_string(kSimDefaultOwnPid);
+std::string g_read_by_stopped;
+
+// Who holds the first session in the shared table, at what share.
+std::string holds_now()
+{
+    static HoldTable now;
+    std::string holds;
+    if (parse_hold_table(sim_shared_table(), now) != TableText::kOurs || now.session_count == 0)
+        return "";
+    for (int slot = 0; slot < kMaxHolders; ++slot) {
+        if (now.sessions[0].shares[slot] >= 0.0f)
+            holds += std::to_string(now.holders[slot].pid) + "@" +
+                     std::to_string(static_cast<int>(now.sessions[0].shares[slot] * 100 + 0.5f)) + " ";
+    }
+    return holds;
+}
 
 std::string player_listed(int volume)
 {
@@ -172,14 +189,17 @@ TEST_F(Sharing, AControllerThatEndedCountsAsItsRestore)
 TEST_F(Sharing, ATurnKeptTooLongStillTakesTheOriginalFromTheTable)
 {
     // B holds the player at 50 and keeps the turn (stopped, say): this one
-    // waits, then ducks and restores without it, from B's original.
+    // waits, then ducks and restores without it, from B's original, and
+    // writes its holds all the same, so that nobody takes its 0.16 for an
+    // original meanwhile.
     other_holds(player, 0.5f);
     sim_keep_turn_elsewhere(kOther, UINT64_MAX);
-    const std::string table = sim_shared_table();
+    sim_after_volume_set(10, [] { g_read_by_stopped = holds_now(); });
     EXPECT_EQ(run_loop("duck 20 player\nlist\nrestore\nlist\n").output,
               kDucked + player_listed(16) + kOk + player_listed(40) + kOk);
     EXPECT_GE(sim_clock_ms(), 2 * kTurnPatienceMs) << "a duck and a restore each waited";
-    EXPECT_EQ(sim_shared_table(), table) << "nothing written without the turn";
+    EXPECT_EQ(g_read_by_stopped, std::to_string(kOther) + "@50 " + kThisPid + "@20 ");
+    EXPECT_EQ(holds_on(player), std::to_string(kOther) + "@50 ");
 
     // B ends; the next restore prunes it, and the player is its own again.
     sim_keep_turn_elsewhere(0, 0);
@@ -321,39 +341,28 @@ TEST_F(Sharing, ATableThatLostThisOnesHoldGetsTheOriginalBackWithEveryRamp)
 }
 
 constexpr uint32_t kStopped = 79;  // C
-std::string g_read_by_stopped;
 
-void stopped_holder_goes_on()
+TEST_F(Sharing, ARestoreMadeWhileAHolderKeepsTheTurnIsWrittenWithoutIt)
 {
-    // C read the table with this one's hold, ramps to this one's 20 and
-    // writes what it read back, with its own hold at 80.
-    static HoldTable table;
-    ASSERT_EQ(parse_hold_table(g_read_by_stopped.c_str(), table), TableText::kOurs);
-    uint64_t started = 0;
-    process_start_time(kStopped, &started);
-    const int slot = holder_slot(table, {kStopped, started});
-    table.sessions[0].shares[slot] = 0.8f;
-    ASSERT_TRUE(format_hold_table(table, g_text, kHoldTableText));
-    sim_set_shared_table(g_text);
-    sim_set_session_volume(0, 0.16f);
-}
-
-TEST_F(Sharing, ARestoreMadeWithoutTheTurnIsWrittenBeforeTheControllerEnds)
-{
-    // B holds 50; this one ducks to 20; then C takes the turn for its duck
-    // to 80 and is stopped holding it for 15 s. This one's restore goes on
-    // without the turn after 10 s (the player to B's 50), and its end
-    // waits for the turn to write the release: C's stale table, and its
-    // ramp to 20, do not leave the player quiet.
+    // B holds 50; this one ducks to 20; then C, whose hold at 80 is in the
+    // table, takes the turn and is stopped holding it for 15 s. This one's
+    // restore goes on without the turn after 10 s, the player to B's 50, and
+    // writes its release all the same.
     sim_add_process(kStopped, "assistant.exe");
     other_holds(player, 0.5f);
     sim_after_volume_set(10, [] {
-        g_read_by_stopped = sim_shared_table();
+        static HoldTable table;
+        ASSERT_EQ(parse_hold_table(sim_shared_table(), table), TableText::kOurs);
+        uint64_t started = 0;
+        process_start_time(kStopped, &started);
+        table.sessions[0].shares[holder_slot(table, {kStopped, started})] = 0.8f;
+        ASSERT_TRUE(format_hold_table(table, g_text, kHoldTableText));
+        sim_set_shared_table(g_text);
         sim_keep_turn_elsewhere(kStopped, sim_clock_ms() + 15000);
-        sim_when_turn_given(stopped_holder_goes_on);
     });
     EXPECT_EQ(run_loop("duck 20 player\nrestore\nlist\n").output,
               kDucked + kOk + player_listed(40) + kOk);
+    EXPECT_LT(sim_clock_ms(), 15000u) << "nothing waited for C's end";
     EXPECT_FLOAT_EQ(sim_session_volume(player), 0.4f) << "at B's 50, the deepest hold left";
     EXPECT_EQ(holds_on(player), std::to_string(kOther) + "@50 " + std::to_string(kStopped) + "@80 ");
 

@@ -35,7 +35,8 @@ const TableFile kFile = {read_at, write_at};
 std::string read_text()
 {
     static char text[kSharedTableBytes];
-    EXPECT_EQ(read_table_file(kFile, text, kSharedTableBytes), TableRead::kWhole);
+    uint64_t generation = 0;
+    EXPECT_EQ(read_table_file(kFile, text, kSharedTableBytes, &generation), TableRead::kWhole);
     return text;
 }
 
@@ -64,7 +65,8 @@ TEST(TableFile, AWriteCutShortAtAnyByteLeavesTheCopyBeforeIt)
 
     std::memset(g_file, 'x', sizeof g_file);
     char text[64];
-    EXPECT_EQ(read_table_file(kFile, text, sizeof text), TableRead::kDamaged);
+    uint64_t generation = 0;
+    EXPECT_EQ(read_table_file(kFile, text, sizeof text, &generation), TableRead::kDamaged);
     ASSERT_TRUE(write_table_file(kFile, first.c_str(), static_cast<int>(first.size())));
     EXPECT_EQ(read_text(), first) << "garbage is written over";
 }

@@ -287,37 +287,61 @@ void give_shared_turn()
     g_turn = -1;
 }
 
-TableRead read_shared_table(char* text, int capacity)
+namespace {
+
+// Reads and writes go through the turn's own descriptor: closing another
+// one of the same file would drop the lock. Without the turn, through a
+// descriptor of their own.
+bool open_io(int flags)
 {
-    text[0] = 0;
-    char path[kPathBytes];
-    // Read through the turn's own descriptor: closing another one of the
-    // same file would drop the lock.
     g_io = g_turn;
-    if (g_io < 0) {
-        if (!table_path(path, false))
-            return TableRead::kFailed;
-        g_io = open(path, O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
-        if (g_io < 0) {
-            diagnose("opening %s failed: %s", path, std::strerror(errno));
-            return TableRead::kFailed;
-        }
-    }
-    const TableRead read = read_table_file(kTableFile, text, capacity);
-    if (read == TableRead::kFailed)
-        diagnose("reading the shared table failed: %s", std::strerror(errno));
-    if (g_io != g_turn)
+    if (g_io >= 0)
+        return true;
+    char path[kPathBytes];
+    if (!table_path(path, false))
+        return false;
+    g_io = open(path, flags | O_CLOEXEC | O_NOFOLLOW);
+    if (g_io < 0)
+        diagnose("opening %s failed: %s", path, std::strerror(errno));
+    return g_io >= 0;
+}
+
+void close_io()
+{
+    if (g_io >= 0 && g_io != g_turn)
         close(g_io);
     g_io = -1;
+}
+
+}  // namespace
+
+TableRead read_shared_table(char* text, int capacity, uint64_t* generation)
+{
+    text[0] = 0;
+    *generation = 0;
+    if (!open_io(O_RDONLY))
+        return TableRead::kFailed;
+    const TableRead read = read_table_file(kTableFile, text, capacity, generation);
+    if (read == TableRead::kFailed)
+        diagnose("reading the shared table failed: %s", std::strerror(errno));
+    close_io();
     return read;
+}
+
+bool shared_table_generation(uint64_t* generation)
+{
+    if (!open_io(O_RDONLY))
+        return false;
+    const bool told = table_file_generation(kTableFile, generation);
+    close_io();
+    return told;
 }
 
 bool write_shared_table(const char* text, int length)
 {
-    if (g_turn < 0)
+    if (!open_io(O_RDWR))
         return false;
-    g_io = g_turn;
     const bool written = write_table_file(kTableFile, text, length);
-    g_io = -1;
+    close_io();
     return written;
 }

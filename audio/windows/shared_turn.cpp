@@ -227,23 +227,51 @@ void give_shared_turn()
     g_turn = nullptr;
 }
 
-TableRead read_shared_table(char* text, int capacity)
+namespace {
+
+// Within the turn, the file it opened; without it, one of its own.
+bool open_io(DWORD access)
 {
-    text[0] = 0;
-    const bool own = g_turn != nullptr;
-    if (!own)
-        g_io = open_table(GENERIC_READ, false);
-    if (g_io == INVALID_HANDLE_VALUE)
-        return TableRead::kFailed;
-    const TableRead read = read_table_file(kTableFile, text, capacity);
-    if (!own) {
+    if (!g_turn)
+        g_io = open_table(access, false);
+    return g_io != INVALID_HANDLE_VALUE;
+}
+
+void close_io()
+{
+    if (!g_turn && g_io != INVALID_HANDLE_VALUE) {
         CloseHandle(g_io);
         g_io = INVALID_HANDLE_VALUE;
     }
+}
+
+}  // namespace
+
+TableRead read_shared_table(char* text, int capacity, uint64_t* generation)
+{
+    text[0] = 0;
+    *generation = 0;
+    if (!open_io(GENERIC_READ))
+        return TableRead::kFailed;
+    const TableRead read = read_table_file(kTableFile, text, capacity, generation);
+    close_io();
     return read;
+}
+
+bool shared_table_generation(uint64_t* generation)
+{
+    if (!open_io(GENERIC_READ))
+        return false;
+    const bool told = table_file_generation(kTableFile, generation);
+    close_io();
+    return told;
 }
 
 bool write_shared_table(const char* text, int length)
 {
-    return g_turn && write_table_file(kTableFile, text, length);
+    if (!open_io(GENERIC_READ | GENERIC_WRITE))
+        return false;
+    const bool written = write_table_file(kTableFile, text, length);
+    close_io();
+    return written;
 }

@@ -77,7 +77,7 @@ TurnLock wait_for_turn(TurnWait wait)
 void read_table(SharedTurn& turn)
 {
     // Not read: the platform said why, where it was more than no table.
-    const TableRead read = read_shared_table(turn.sharing->text, kHoldTableText);
+    const TableRead read = read_shared_table(turn.sharing->text, kHoldTableText, &turn.generation);
     if (read == TableRead::kFailed)
         return;
     turn.known = true;
@@ -93,7 +93,13 @@ void read_table(SharedTurn& turn)
         diagnose("the shared table is a newer appduck's: its originals are used and it is "
                  "left as it is");
     }
-    turn.writable = turn.taken && kind != TableText::kNewer;
+    turn.writable = (turn.taken || turn.without_turn) && kind != TableText::kNewer;
+}
+
+void note_ramp_given(SharedTurn& turn, const SavedSession& original, float from, float to)
+{
+    if (turn.noted_count < kMaxSaved)
+        turn.noted[turn.noted_count++] = {original.pid, original.instance, from, to};
 }
 
 // A holder whose process ended is dropped, whether or not its keeper still
@@ -111,8 +117,10 @@ void drop_ended_holders(SharedTurn& turn)
             turn.changed = true;
         }
     }
-    for (int i = 0; i < table.session_count; ++i)
+    for (int i = 0; i < table.session_count; ++i) {
         turn.moved[i] = least_share(table.sessions[i]) != least[i];
+        turn.left_at[i] = least[i];
+    }
 }
 
 // Sessions the table says this controller holds and it has no record of:
@@ -131,7 +139,10 @@ void take_holds_from_table(SharedTurn& turn)
         if (released_unwritten(*turn.sharing, original.pid, original.instance)) {
             const float least = least_share(held);
             hold_at(held, turn.slot, -1.0f);
-            turn.moved[i] = turn.moved[i] || least_share(held) != least;
+            if (!turn.moved[i] && least_share(held) != least) {
+                turn.moved[i] = true;
+                turn.left_at[i] = least;
+            }
             turn.changed = true;
             continue;
         }
@@ -168,6 +179,23 @@ void give_records_to_table(SharedTurn& turn)
     }
 }
 
+// Every moved session that no record of this controller's covers is taken
+// over: held where it was left.
+void take_over_moved(SharedTurn& turn)
+{
+    for (int i = 0; i < turn.table->session_count; ++i) {
+        const SavedSession original = turn.table->sessions[i].original;
+        if (!turn.moved[i] || find_saved(*turn.saved, original.pid, original.instance) ||
+            turn.taken_over_count == kMaxSaved)
+            continue;
+        SavedSession* record = keep_record(*turn.saved, original);
+        if (!record)
+            continue;
+        turn.taken_over[turn.taken_over_count++] = {original.pid, original.instance};
+        hold(turn, *record, turn.left_at[i]);
+    }
+}
+
 }  // namespace
 
 void share_as(Sharing& sharing, uint32_t pid, uint64_t started)
@@ -191,7 +219,8 @@ bool sharing_identity(Sharing& sharing, uint32_t* pid, uint64_t* started)
 SharedTurn take_turn(Sharing& sharing, SavedVolumes& saved, TurnWait wait)
 {
     assert(!sharing.in_turn);
-    SharedTurn turn{&sharing, &saved, &sharing.table, false, false, false, false, -1, false, {}};
+    SharedTurn turn{&sharing, &saved, &sharing.table, false, false, false, false, -1, false,
+                    false, 0, {}, {}, {}, {}, 0, {}, 0};
     clear_holds(sharing.table);
     uint32_t pid = 0;
     uint64_t started = 0;
@@ -203,6 +232,7 @@ SharedTurn take_turn(Sharing& sharing, SavedVolumes& saved, TurnWait wait)
     if (lock != TurnLock::kTaken && wait == TurnWait::kIfFree)
         return turn;
     turn.taken = lock == TurnLock::kTaken;
+    turn.without_turn = lock == TurnLock::kBusy;
     sharing.in_turn = turn.taken;
     read_table(turn);
     if (!turn.known)
@@ -211,13 +241,69 @@ SharedTurn take_turn(Sharing& sharing, SavedVolumes& saved, TurnWait wait)
     turn.slot = find_holder(sharing.table, sharing.self);
     take_holds_from_table(turn);
     give_records_to_table(turn);
+    take_over_moved(turn);
     return turn;
+}
+
+bool refresh_table(SharedTurn& turn)
+{
+    uint64_t now = 0;
+    if (!turn.known || !shared_table_generation(&now) || now == turn.generation)
+        return false;
+    // Each held session's least share as this change left it.
+    HoldTable& table = *turn.table;
+    struct Least {
+        uint32_t pid;
+        uint64_t instance;
+        float least;
+    };
+    Least before[kMaxSaved];
+    const int count = table.session_count;
+    for (int i = 0; i < count; ++i)
+        before[i] = {table.sessions[i].original.pid, table.sessions[i].original.instance,
+                     least_share(table.sessions[i])};
+    diagnose("the shared table was written while this change held it: read again and merged");
+    for (bool& planned : turn.moved_planned)
+        planned = false;
+    clear_holds(table);
+    read_table(turn);
+    drop_ended_holders(turn);
+    turn.slot = find_holder(table, turn.sharing->self);
+    take_holds_from_table(turn);
+    give_records_to_table(turn);
+    for (int r = 0; r < turn.noted_count; ++r) {
+        const NotedRamp& ramp = turn.noted[r];
+        HeldSession* held = find_held(table, ramp.pid, ramp.instance);
+        bool kept = false;  // our record, given back to the table, has it
+        for (int i = 0; held && i < held->original.ramp_count && !kept; ++i)
+            kept = held->original.ramps[i].from == ramp.from && held->original.ramps[i].to == ramp.to;
+        if (held && !kept) {
+            add_ramp(held->original.ramps, &held->original.ramp_count, ramp.from, ramp.to);
+            turn.changed = true;
+        }
+    }
+    for (int i = 0; i < table.session_count; ++i) {
+        const SavedSession& original = table.sessions[i].original;
+        int was = -1;
+        for (int j = 0; j < count && was < 0; ++j) {
+            if (before[j].pid == original.pid && before[j].instance == original.instance)
+                was = j;
+        }
+        if (!turn.moved[i] && (was < 0 || before[was].least != least_share(table.sessions[i]))) {
+            turn.moved[i] = true;
+            turn.left_at[i] = was >= 0 ? before[was].least : least_share(table.sessions[i]);
+        }
+    }
+    take_over_moved(turn);
+    return true;
 }
 
 void publish(SharedTurn& turn)
 {
     if (!turn.writable || !turn.changed)
         return;
+    // Never a table older than the one on disk.
+    refresh_table(turn);
     Sharing& sharing = *turn.sharing;
     if (!format_hold_table(*turn.table, sharing.text, kHoldTableText)) {
         diagnose("the shared table is full: this change's holds wait for a turn with room");
@@ -231,6 +317,8 @@ void publish(SharedTurn& turn)
     if (sharing.unwritten_count > 0)
         ++sharing.unwritten_changes;
     sharing.unwritten_count = 0;
+    if (!shared_table_generation(&turn.generation))
+        turn.generation = 0;
 }
 
 void give_turn(SharedTurn& turn)
@@ -304,6 +392,7 @@ void note_shared_ramp(SharedTurn& turn, const SavedSession& record, float from, 
     if (!held)
         return;
     add_ramp(held->original.ramps, &held->original.ramp_count, from, to);
+    note_ramp_given(turn, held->original, from, to);
     turn.changed = true;
 }
 
@@ -314,13 +403,73 @@ Move moved_target(SharedTurn& turn, const SessionEntry& entry)
         if (!turn.moved[i] || held.original.pid != entry.pid ||
             held.original.instance != entry.instance)
             continue;
-        const Move move{true, current_share(held.original, entry.volume), least_share(held),
-                        &held.original.own.level};
+        const SavedSession* record = find_saved(*turn.saved, entry.pid, entry.instance);
+        const SavedSession& own = record ? *record : held.original;
+        const float to = record && taken_over(turn, *record) ? others_least(turn, *record)
+                                                             : least_share(held);
+        const Move move{true, current_share(own, entry.volume), to, &own.own.level};
         add_ramp(held.original.ramps, &held.original.ramp_count, move.from, move.to);
+        note_ramp_given(turn, held.original, move.from, move.to);
+        turn.moved_planned[i] = true;
         turn.changed = true;
         return move;
     }
     return {false, -1.0f, 0.0f, nullptr};
+}
+
+bool taken_over(const SharedTurn& turn, const SavedSession& record)
+{
+    for (int i = 0; i < turn.taken_over_count; ++i) {
+        if (turn.taken_over[i].pid == record.pid && turn.taken_over[i].instance == record.instance)
+            return true;
+    }
+    return false;
+}
+
+void claim(SharedTurn& turn, const SavedSession& record)
+{
+    for (int i = 0; i < turn.taken_over_count; ++i) {
+        if (turn.taken_over[i].pid == record.pid && turn.taken_over[i].instance == record.instance)
+            turn.taken_over[i--] = turn.taken_over[--turn.taken_over_count];
+    }
+}
+
+namespace {
+
+// What release_taken_over lets go: brought and confirmed.
+struct Letting {
+    SharedTurn* turn;
+    bool confirmed;
+};
+
+bool let_go(const SavedSession& record, int, void* context)
+{
+    Letting& letting = *static_cast<Letting*>(context);
+    SharedTurn& turn = *letting.turn;
+    if (!taken_over(turn, record))
+        return false;
+    bool planned = false;
+    for (int i = 0; i < turn.table->session_count && !planned; ++i) {
+        const SavedSession& original = turn.table->sessions[i].original;
+        planned = original.pid == record.pid && original.instance == record.instance &&
+                  turn.moved_planned[i];
+    }
+    if (!letting.confirmed || !planned)
+        return false;
+    drop_hold(turn, record);
+    return true;
+}
+
+}  // namespace
+
+void release_taken_over(SharedTurn& turn, bool confirmed)
+{
+    if (turn.taken_over_count == 0)
+        return;
+    Letting letting{&turn, confirmed};
+    drop_records(*turn.saved, let_go, &letting);
+    turn.taken_over_count = 0;
+    release_settled(turn);
 }
 
 bool anything_moved(const SharedTurn& turn)

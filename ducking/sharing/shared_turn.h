@@ -4,12 +4,17 @@
 // no controller ever takes a level another one wrote for a session's own.
 //
 // A change that cannot have the turn (its holder kept it longer than any
-// change takes), or cannot write the table (a newer program's, full, or
-// not writable), reads the table all the same and takes originals and the
-// others' holds from it. Its own holds and releases wait in this
-// controller's records, and are written at its next turn; its keeper
-// writes them should it end first. Only where the table cannot be read at
-// all (nowhere private to keep it) does a controller change levels alone.
+// change takes) reads the table all the same, takes originals and the
+// others' holds from it, and writes its own into it without the turn. So
+// that no holder ever writes a table older than the one on disk, every
+// write first checks the table's generation, and a table that moved since
+// the change read it is read again and merged with the change's own holds,
+// releases and ramps; the change then brings its sessions where the merged
+// holds leave them. A change that cannot write the table (a newer
+// program's, full, or not writable) keeps its holds and releases in this
+// controller's records, to be written at its next turn; its keeper writes
+// them should it end first. Only where the table cannot be read at all
+// (nowhere private to keep it) does a controller change levels alone.
 // APPDUCK_DEBUG says why, each time.
 #pragma once
 
@@ -51,6 +56,14 @@ struct Sharing {
     char text[kHoldTableText];
 };
 
+// A ramp a change gave the table, kept so that a merge keeps it too.
+struct NotedRamp {
+    uint32_t pid;
+    uint64_t instance;
+    float from;
+    float to;
+};
+
 // The turn as a change holds it, from take_turn to give_turn: the table it
 // read, the records it reconciled with it, and what it found moved.
 struct SharedTurn {
@@ -59,13 +72,21 @@ struct SharedTurn {
     HoldTable* table;  // the sharing's, read by this turn
     bool taken;     // this controller has the turn
     bool known;     // the table was read: its originals and holds count
-    bool writable;  // taken, and the table ours to write
+    bool writable;  // the table ours to write: in the turn, or past its holder's time
     bool changed;   // the table is to be written
     int slot;       // this controller's in the table; -1: none
     bool said_no_room;  // a table full of controllers was said once
-    // Sessions a dropped holder's end or a release moves to a new least
-    // share, by the table's sessions.
+    bool without_turn;  // its holder kept the turn past any change's time
+    uint64_t generation;  // of the table as this turn read it
+    // Sessions a dropped holder's end, a release or a merge moves to a new
+    // least share, by the table's sessions.
     bool moved[kMaxSaved];
+    bool moved_planned[kMaxSaved];  // and this change ramps them there
+    float left_at[kMaxSaved];       // the least share they were left at
+    SessionId taken_over[kMaxSaved];  // not yet let go
+    int taken_over_count;
+    NotedRamp noted[kMaxSaved];
+    int noted_count;
 };
 
 // Whose holds this process's are: its own unless told otherwise; a keeper
@@ -85,6 +106,11 @@ SharedTurn take_turn(Sharing& sharing, SavedVolumes& saved, TurnWait wait);
 // Writes the table now, before a ramp: a controller killed during it leaves
 // the originals to the next one, never a level half down.
 void publish(SharedTurn& turn);
+// When the table on disk moved since this turn read it (a change that went
+// on past this one's time wrote it), reads it again and merges this turn's
+// records and ramps into it; sessions whose least share moved are marked.
+// True when it moved.
+bool refresh_table(SharedTurn& turn);
 // Writes what changed and gives the turn.
 void give_turn(SharedTurn& turn);
 
@@ -110,6 +136,19 @@ struct Move {
 };
 Move moved_target(SharedTurn& turn, const SessionEntry& entry);
 bool anything_moved(const SharedTurn& turn);
+// A session a dropped holder or a release moved is taken over by the change
+// that found it moved: a record of this controller's, held where it was
+// left, which this change lifts (to the others' least) like a restore
+// would. So the table keeps its original while the change brings it
+// there, and a change that cannot (its rebuild did not see it, its levels
+// were not confirmed) keeps it for its restore, its end or its keeper.
+// Whether the record is one this change took over and lifts:
+bool taken_over(const SharedTurn& turn, const SavedSession& record);
+// A duck of this controller names it: from now on it is held as its own.
+void claim(SharedTurn& turn, const SavedSession& record);
+// At the change's end: what it took over and brought there, confirmed, is
+// let go, its hold and record with it.
+void release_taken_over(SharedTurn& turn, bool confirmed);
 // A record this controller drops, its session back or gone: its hold goes,
 // from the table now or at the next turn that can write it.
 void drop_hold(SharedTurn& turn, const SavedSession& record);

@@ -11,6 +11,7 @@ struct Clock {
     bool interrupted;
     int joins;
     int leaves;
+    void (*on_sleep)(uint64_t deadline_ms);
 };
 Clock g_clock;
 
@@ -44,6 +45,8 @@ void leave_object_runtime()
 
 void sleep_until(uint64_t deadline_ms)
 {
+    if (g_clock.on_sleep)
+        g_clock.on_sleep(deadline_ms);
     if (deadline_ms > g_clock.now_ms)
         g_clock.now_ms = deadline_ms;
     deliver_answers(g_clock.now_ms);
@@ -63,6 +66,7 @@ bool input_interrupted()
 // ---- test controls -----------------------------------------------------
 
 void sim_interrupt() { g_clock.interrupted = true; }
+void sim_on_sleep(void (*action)(uint64_t deadline_ms)) { g_clock.on_sleep = action; }
 uint64_t sim_clock_ms() { return g_clock.now_ms; }
 int sim_sleep_count() { return g_clock.sleeps; }
 int sim_runtime_joins() { return g_clock.joins; }

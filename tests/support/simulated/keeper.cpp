@@ -1,6 +1,8 @@
-// The simulated platform's keeper: a transcript of every start, record
-// told, stop and release, and the records a keeper process reads, given by
-// the test as text (the pipe ends after the last).
+// The simulated platform's keeper, one for each controller of the world (the
+// test process, or each of the explorer's): a transcript of every start,
+// record told, stop and release, the bytes its pipe holds, and the records
+// a keeper process reads, given by the test as text (the pipe ends after
+// the last).
 #include "support/simulated/world.h"
 
 #include <cassert>
@@ -9,78 +11,118 @@
 namespace {
 
 struct Keeper {
+    uint32_t controller;  // whose: 0, none yet
     char transcript[1 << 16];
+    char pipe[1 << 16];  // what the running keeper was written since it started
     const char* feed;
     int running;
     int tells;
     bool dead;
+    bool released;
 };
-Keeper g_keeper;
+constexpr int kMaxKeepers = 24;
+Keeper g_keepers[kMaxKeepers];
+
+// The keeper of the controller that is running now.
+Keeper& keeper()
+{
+    const uint32_t controller = current_pid();
+    for (Keeper& each : g_keepers) {
+        if (each.controller == controller)
+            return each;
+    }
+    for (Keeper& each : g_keepers) {
+        if (each.controller == 0) {
+            each.controller = controller;
+            return each;
+        }
+    }
+    assert(false && "more controllers than keepers");
+    return g_keepers[0];
+}
 
 void note(const char* what)
 {
-    log_text(g_keeper.transcript, sizeof g_keeper.transcript, what, '\n');
+    log_text(keeper().transcript, sizeof keeper().transcript, what, '\n');
+}
+
+void append(char* log, size_t capacity, const char* bytes, int length)
+{
+    const size_t used = std::strlen(log);
+    if (used + static_cast<size_t>(length) < capacity) {
+        std::memcpy(log + used, bytes, static_cast<size_t>(length));
+        log[used + static_cast<size_t>(length)] = 0;
+    }
 }
 
 }  // namespace
 
 int keeper_transcript_length()
 {
-    return static_cast<int>(std::strlen(g_keeper.transcript));
+    return static_cast<int>(std::strlen(keeper().transcript));
 }
 
 void reset_keeper()
 {
-    g_keeper.transcript[0] = 0;
-    g_keeper.feed = nullptr;
-    g_keeper.running = 0;
-    g_keeper.tells = 0;
-    g_keeper.dead = false;
+    for (Keeper& each : g_keepers) {
+        each.controller = 0;
+        each.transcript[0] = 0;
+        each.pipe[0] = 0;
+        each.feed = nullptr;
+        each.running = 0;
+        each.tells = 0;
+        each.dead = false;
+        each.released = false;
+    }
 }
 
 bool start_keeper(const char*, int)
 {
     if (fails(SimOp::kStartKeeper))
         return false;
-    ++g_keeper.running;
+    Keeper& own = keeper();
+    ++own.running;
+    own.pipe[0] = 0;
+    own.released = false;
     note("start");
     return true;
 }
 
 bool keeper_running()
 {
-    return g_keeper.running > 0 && !g_keeper.dead;
+    return keeper().running > 0 && !keeper().dead;
 }
 
 bool write_to_keeper(const char* bytes, int length)
 {
-    assert(g_keeper.running > 0);
-    if (g_keeper.dead)
+    Keeper& own = keeper();
+    assert(own.running > 0);
+    if (own.dead)
         return false;
-    if (fails(SimOp::kTellKeeper, g_keeper.tells++))
+    if (fails(SimOp::kTellKeeper, own.tells++))
         return false;
     // The transcript holds the bytes as written: records and their line feeds.
-    char* log = g_keeper.transcript;
-    const size_t used = std::strlen(log);
-    if (used + static_cast<size_t>(length) < sizeof g_keeper.transcript) {
-        std::memcpy(log + used, bytes, static_cast<size_t>(length));
-        log[used + static_cast<size_t>(length)] = 0;
-    }
+    append(own.transcript, sizeof own.transcript, bytes, length);
+    append(own.pipe, sizeof own.pipe, bytes, length);
     return true;
 }
 
 void stop_keeper()
 {
-    assert(g_keeper.running > 0);
-    --g_keeper.running;
-    g_keeper.dead = false;
+    Keeper& own = keeper();
+    assert(own.running > 0);
+    --own.running;
+    own.dead = false;
+    own.pipe[0] = 0;
     note("stop");
 }
 
 void release_keeper()
 {
-    assert(g_keeper.running > 0);
-    --g_keeper.running;
+    Keeper& own = keeper();
+    assert(own.running > 0);
+    --own.running;
+    own.released = true;
     note("release");
 }
 
@@ -91,26 +133,44 @@ bool keeper_connection_given(int, char**, const char*)
 
 int read_from_controller(char* into, int room)
 {
-    const char* feed = g_keeper.feed;
+    Keeper& own = keeper();
+    const char* feed = own.feed;
     int length = 0;
     while (feed && feed[length] && length < room) {
         into[length] = feed[length];
         ++length;
     }
     if (feed)
-        g_keeper.feed = feed + length;
+        own.feed = feed + length;
     return length;
 }
 
 // ---- test controls -----------------------------------------------------
 
-const char* sim_keeper_transcript() { return g_keeper.transcript; }
-void sim_feed_keeper(const char* records) { g_keeper.feed = records; }
-int sim_keepers_running() { return g_keeper.running; }
+const char* sim_keeper_transcript() { return keeper().transcript; }
+void sim_feed_keeper(const char* records) { keeper().feed = records; }
+
+int sim_keepers_running()
+{
+    int running = 0;
+    for (const Keeper& each : g_keepers)
+        running += each.running;
+    return running;
+}
 
 void sim_kill_keeper()
 {
-    assert(g_keeper.running > 0);
-    g_keeper.dead = true;
+    assert(keeper().running > 0);
+    keeper().dead = true;
     note("killed");
+}
+
+const char* sim_keeper_pipe()
+{
+    return keeper().pipe;
+}
+
+bool sim_keeper_released()
+{
+    return keeper().released;
 }

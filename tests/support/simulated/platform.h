@@ -55,6 +55,7 @@ void sim_end_session(int session);
 void sim_add_process(uint32_t pid, const char* exe_utf8);
 void sim_end_process(uint32_t pid);
 void sim_set_own_pid(uint32_t pid);
+uint32_t sim_own_pid();
 // The process that started a running one (this program's own included).
 void sim_set_parent(uint32_t pid, uint32_t parent);
 // Executable names are whole names, as on Linux (by default they carry an
@@ -117,6 +118,11 @@ void sim_feed_keeper(const char* records);
 int sim_keepers_running();
 // The running keeper dies (killed by someone); "killed" in the transcript.
 void sim_kill_keeper();
+// Each controller of the world (its own pid, sim_set_own_pid) has a keeper
+// of its own: what that keeper's pipe holds since it started, and whether
+// the controller let it go as it ended.
+const char* sim_keeper_pipe();
+bool sim_keeper_released();
 
 // Several controllers: the table they share, as text ("" before the first
 // write), and another controller, `holder`, that keeps the turn until the
@@ -126,6 +132,8 @@ void sim_kill_keeper();
 const char* sim_shared_table();
 void sim_set_shared_table(const char* text);
 void sim_damage_shared_table();
+// The next write of the table is cut short: the copy before it stays.
+void sim_tear_next_table_write();
 void sim_keep_turn_elsewhere(uint32_t holder, uint64_t until_ms);
 // Once that holder's time is up, another takes the turn and keeps it until
 // the clock reads `until_ms`.
@@ -137,6 +145,10 @@ int sim_shared_turns();  // taken so far
 bool sim_shared_turn_held();
 
 uint64_t sim_clock_ms();
+// Runs before every sleep, as the program is about to wait (another
+// process may run meanwhile); the clock then moves to the deadline, unless
+// it has passed it.
+void sim_on_sleep(void (*action)(uint64_t deadline_ms));
 int sim_sleep_count();
 
 int sim_enumerators_created();  // one per rebuild of the session table

@@ -108,11 +108,13 @@ uint32_t own_process_id()
 bool process_start_time(uint32_t pid, uint64_t* started)
 {
     note_call();
-    if (pid == g_processes.own_pid) {
+    const WorldProcess* process = running(pid);
+    // The test process itself, unless the world lists it (several
+    // controllers of one world do), started first.
+    if (pid == g_processes.own_pid && !process) {
         *started = 0;
         return true;
     }
-    const WorldProcess* process = running(pid);
     if (process)
         *started = process->started;
     return process != nullptr;
@@ -124,6 +126,17 @@ bool process_parent(uint32_t pid, uint32_t* parent)
     const WorldProcess* process = running(pid);
     *parent = pid == g_processes.own_pid ? g_processes.own_parent : process ? process->parent : 0;
     return *parent != 0;
+}
+
+uint32_t current_pid()
+{
+    return g_processes.own_pid;
+}
+
+bool process_running(uint32_t pid)
+{
+    uint64_t started = 0;
+    return pid == g_processes.own_pid || (running(pid) && process_start_time(pid, &started));
 }
 
 // ---- test controls -----------------------------------------------------
@@ -154,6 +167,11 @@ void sim_end_process(uint32_t pid)
 void sim_set_own_pid(uint32_t pid)
 {
     g_processes.own_pid = pid;
+}
+
+uint32_t sim_own_pid()
+{
+    return g_processes.own_pid;
 }
 
 void sim_set_parent(uint32_t pid, uint32_t parent)

@@ -17,7 +17,9 @@ struct SharedTurn {
     uint32_t next_holder;  // and then another...
     uint64_t next_until;   // ...until this
     void (*on_given)();    // what the holder does as it gives the turn
-    bool held;
+    uint32_t held_by;      // the controller of this world that has it; 0: none
+    uint64_t generation;   // writes so far
+    bool tear_next;        // the next write is cut short
     int turns;
     int tables_written;
 };
@@ -39,14 +41,17 @@ void reset_shared_turn()
     g_shared.next_holder = 0;
     g_shared.next_until = 0;
     g_shared.on_given = nullptr;
-    g_shared.held = false;
+    g_shared.held_by = 0;
+    g_shared.generation = 0;
+    g_shared.tear_next = false;
     g_shared.turns = 0;
     g_shared.tables_written = 0;
 }
 
 TurnLock try_shared_turn(bool, uint32_t* holder)
 {
-    assert(!g_shared.held);
+    const uint32_t self = current_pid();
+    assert(g_shared.held_by != self);
     *holder = 0;
     if (fails(SimOp::kSharedTurn))
         return TurnLock::kBroken;
@@ -64,7 +69,12 @@ TurnLock try_shared_turn(bool, uint32_t* holder)
         *holder = g_shared.holder;
         return TurnLock::kBusy;
     }
-    g_shared.held = true;
+    // The system lets a dead holder's lock go.
+    if (g_shared.held_by != 0 && process_running(g_shared.held_by)) {
+        *holder = g_shared.held_by;
+        return TurnLock::kBusy;
+    }
+    g_shared.held_by = self;
     ++g_shared.turns;
     return TurnLock::kTaken;
 }
@@ -72,13 +82,14 @@ TurnLock try_shared_turn(bool, uint32_t* holder)
 void give_shared_turn()
 {
     note_call();
-    assert(g_shared.held);
-    g_shared.held = false;
+    assert(g_shared.held_by == current_pid());
+    g_shared.held_by = 0;
 }
 
-TableRead read_shared_table(char* text, int capacity)
+TableRead read_shared_table(char* text, int capacity, uint64_t* generation)
 {
     text[0] = 0;
+    *generation = g_shared.generation;
     if (fails(SimOp::kReadShared))
         return TableRead::kFailed;
     const size_t length = std::strlen(g_shared.table);
@@ -88,11 +99,25 @@ TableRead read_shared_table(char* text, int capacity)
     return TableRead::kWhole;
 }
 
+bool shared_table_generation(uint64_t* generation)
+{
+    if (fails(SimOp::kReadShared))
+        return false;
+    *generation = g_shared.generation;
+    return true;
+}
+
+// Within the turn or, past a holder's patience, without it. A torn write
+// leaves the copy before it, as the real file's two copies do.
 bool write_shared_table(const char* text, int length)
 {
-    assert(g_shared.held);
     if (fails(SimOp::kWriteShared) || length >= static_cast<int>(sizeof g_shared.table))
         return false;
+    if (g_shared.tear_next) {
+        g_shared.tear_next = false;
+        return false;
+    }
+    ++g_shared.generation;
     std::memcpy(g_shared.table, text, static_cast<size_t>(length));
     g_shared.table[length] = 0;
     g_shared.damaged = false;
@@ -110,11 +135,18 @@ const char* sim_shared_table()
 void sim_set_shared_table(const char* text)
 {
     std::snprintf(g_shared.table, sizeof g_shared.table, "%s", text);
+    ++g_shared.generation;
 }
 
 void sim_damage_shared_table()
 {
     g_shared.damaged = true;
+    ++g_shared.generation;
+}
+
+void sim_tear_next_table_write()
+{
+    g_shared.tear_next = true;
 }
 
 void sim_keep_turn_elsewhere(uint32_t holder, uint64_t until_ms)
@@ -135,4 +167,4 @@ void sim_pass_turn_to(uint32_t holder, uint64_t until_ms)
 }
 
 int sim_shared_turns() { return g_shared.turns; }
-bool sim_shared_turn_held() { return g_shared.held; }
+bool sim_shared_turn_held() { return g_shared.held_by != 0; }

@@ -54,6 +54,13 @@ void deliver_answers(uint64_t now);
 // A process ended: so did its sessions.
 void end_sessions_of(uint32_t pid);
 
+// ---- processes.cpp ------------------------------------------------------------
+
+// The process is this program's own or one of the world's, not ended.
+bool process_running(uint32_t pid);
+// This program's own process, as the world stands now (not a platform call).
+uint32_t current_pid();
+
 // ---- keeper.cpp ---------------------------------------------------------------
 
 // How long the keeper's transcript is now, for the volume log.
