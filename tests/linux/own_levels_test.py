@@ -69,7 +69,7 @@ class OwnLevels(unittest.TestCase):
         new = lambda: sorted(set(self.server.raw_volumes(name)) - known)
         ready = lambda: len(new()) == streams and \
             (not linked or all(self.sinks()[i] != NO_SINK for i in new()))
-        sound_world.wait_until(ready, 10, "the streams of " + name)
+        sound_world.wait_until(ready, sound_world.BUSY_WAIT, "the streams of " + name)
         return client, new()
 
     def stop(self, client, name, indexes):

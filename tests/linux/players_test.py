@@ -80,7 +80,7 @@ class PlayerWorld(unittest.TestCase):
         try:
             sound_world.wait_until(lambda: any(index not in known and max(volumes) > 0
                                                for index, volumes in self.raw(binary).items()),
-                                   10, "a stream of " + binary)
+                                   sound_world.BUSY_WAIT, "a stream of " + binary)
         except RuntimeError:
             raise AssertionError("no new stream of %s above 0: %s" % (binary, self.raw(binary)))
         return player
@@ -94,7 +94,8 @@ class PlayerWorld(unittest.TestCase):
     def stop(self, player, binary):
         player.kill()
         player.wait()
-        sound_world.wait_until(lambda: not self.raw(binary), 10, "the end of " + binary)
+        sound_world.wait_until(lambda: not self.raw(binary), sound_world.BUSY_WAIT,
+                               "the end of " + binary)
 
     def raw(self, binary):
         """{index: raw channel volumes} of the binary's streams on a sink
@@ -105,10 +106,11 @@ class PlayerWorld(unittest.TestCase):
         """The binary's one stream, once any other (an old track, a
         short-lived one) has gone: (index, raw volumes)."""
         try:
-            sound_world.wait_until(lambda: len(self.raw(binary)) == 1, 10, "one stream of " + binary)
+            sound_world.wait_until(lambda: len(self.raw(binary)) == 1, sound_world.BUSY_WAIT,
+                                   "one stream of " + binary)
         except RuntimeError:
-            raise AssertionError("%s has streams %s:\n%s" % (binary, self.raw(binary),
-                                                             self.server.pactl("list", "sink-inputs")))
+            raise AssertionError("%s has streams %s:\n%s"
+                                 % (binary, self.raw(binary), self.server.pactl("list", "sink-inputs")))
         return next(iter(self.raw(binary).items()))
 
     def set_raw(self, binary, values):
@@ -122,7 +124,8 @@ class PlayerWorld(unittest.TestCase):
         old, _ = self.only_stream(binary)
         player.send_signal(signal.SIGUSR1)
         sound_world.wait_until(lambda: list(self.raw(binary)) not in ([], [old]) and
-                               old not in self.raw(binary), 10, "the next track of " + binary)
+                               old not in self.raw(binary), sound_world.BUSY_WAIT,
+                               "the next track of " + binary)
         sound_world.wait_until(lambda: max(self.only_stream(binary)[1]) > 0, 5,
                                "the next track's level")
 
@@ -301,7 +304,8 @@ class Mpv(PlayerWorld):
         self.assertEqual(self.appduck.ask("duck 20 mpv"), DUCKED)
         self.assertDucked("mpv", [45875, 45875])
         # At 2.5 s mpv opens a mono stream for the second file.
-        sound_world.wait_until(lambda: len(self.only_stream("mpv")[1]) == 1, 10, "the mono track")
+        sound_world.wait_until(lambda: len(self.only_stream("mpv")[1]) == 1, sound_world.BUSY_WAIT,
+                               "the mono track")
         self.assertDucked("mpv", [45875])
         self.end_input()
         self.assertOwn("mpv", [45875])
@@ -326,7 +330,8 @@ class Mpv(PlayerWorld):
         for started in (player, second):
             started.kill()
             started.wait()
-        sound_world.wait_until(lambda: not self.raw("mpv"), 10, "the end of mpv")
+        sound_world.wait_until(lambda: not self.raw("mpv"), sound_world.BUSY_WAIT,
+                               "the end of mpv")
         self.mpv(self.mono)
         self.assertOwn("mpv", [45875])
 

@@ -37,6 +37,12 @@ MEASURE_TRIES = 4
 PLAYERS = (("player", 1000), ("Chat", 1500), ("radio.fm", 2000), ("chat-voice", 2500))
 
 
+# How long a test waits for the server, or a player, to do what it was asked
+# (start a stream, link it, end it): a bound for a busy machine, where
+# PipeWire may take seconds, not a timing.
+BUSY_WAIT = 30
+
+
 def wait_until(predicate, seconds, what):
     deadline = time.monotonic() + seconds
     while time.monotonic() < deadline:
@@ -147,7 +153,7 @@ class SoundServer:
 
     def add_sink(self, name):
         self.pactl("load-module", "module-null-sink", "sink_name=%s" % name)
-        wait_until(lambda: name in self.pactl("list", "short", "sinks"), 10, "sink " + name)
+        wait_until(lambda: name in self.pactl("list", "short", "sinks"), BUSY_WAIT, "sink " + name)
 
     def sink_input_index(self, binary):
         """The index of the first sink input of the executable `binary`."""
@@ -274,7 +280,7 @@ class Player:
              "--channels=%d" % channels, "--format=s16le", "--latency-msec=20", sound],
             env=server.env, stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
             stderr=subprocess.DEVNULL)
-        wait_until(lambda: name in server.sink_inputs(), 10, "player " + name)
+        wait_until(lambda: name in server.sink_inputs(), BUSY_WAIT, "player " + name)
 
     def stop(self):
         if self.process.poll() is None:
