@@ -90,32 +90,43 @@ bool parse_saved_record(const char* record, SavedSession* saved)
     return true;
 }
 
+namespace {
+
+// "WORD PID NUMBER": a holder and when it started, a release and its instance.
+bool format_process_record(const char* word, uint32_t pid, uint64_t number, char* out,
+                           int capacity)
+{
+    RecordBuilder record = start_record(out, capacity, word);
+    add_number(record, pid);
+    add_number(record, number);
+    return record.fits;
+}
+
+bool parse_process_record(const char* record, const char* word, uint32_t* pid, uint64_t* number)
+{
+    RecordFields fields{record};
+    return read_word(fields, word) && read_u32(fields, pid) &&
+           read_number(fields, kDecimalCeiling - 1, number) && fields_end(fields);
+}
+
+}  // namespace
+
 bool format_holder_record(uint32_t pid, uint64_t started, char* out, int capacity)
 {
-    RecordBuilder record = start_record(out, capacity, "holder");
-    add_number(record, pid);
-    add_number(record, started);
-    return record.fits;
+    return format_process_record("holder", pid, started, out, capacity);
 }
 
 bool parse_holder_record(const char* record, uint32_t* pid, uint64_t* started)
 {
-    RecordFields fields{record};
-    return read_word(fields, "holder") && read_u32(fields, pid) &&
-           read_number(fields, kDecimalCeiling - 1, started) && fields_end(fields);
+    return parse_process_record(record, "holder", pid, started);
 }
 
 bool format_release_record(uint32_t pid, uint64_t instance, char* out, int capacity)
 {
-    RecordBuilder record = start_record(out, capacity, "release");
-    add_number(record, pid);
-    add_number(record, instance);
-    return record.fits;
+    return format_process_record("release", pid, instance, out, capacity);
 }
 
 bool parse_release_record(const char* record, uint32_t* pid, uint64_t* instance)
 {
-    RecordFields fields{record};
-    return read_word(fields, "release") && read_u32(fields, pid) &&
-           read_number(fields, kDecimalCeiling - 1, instance) && fields_end(fields);
+    return parse_process_record(record, "release", pid, instance);
 }

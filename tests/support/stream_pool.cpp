@@ -8,6 +8,8 @@
 #include <pulse/mainloop-signal.h>
 #include <pulse/pulseaudio.h>
 
+#include "support/pulse_silence.h"
+
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
@@ -22,15 +24,6 @@ const char* g_sink = nullptr;  // the server's default without one
 uint8_t g_channels = 1;
 const char* g_property = nullptr;  // of every stream, as KEY=VALUE
 int g_tracks = 0;
-
-void write_silence(pa_stream* stream, size_t bytes, void*)
-{
-    void* data = nullptr;
-    if (pa_stream_begin_write(stream, &data, &bytes) < 0 || !data)
-        return;
-    std::memset(data, 0, bytes);
-    pa_stream_write(stream, data, bytes, nullptr, 0, PA_SEEK_RELATIVE);
-}
 
 void open_streams(pa_context* context)
 {

@@ -24,6 +24,8 @@
 #include <pulse/mainloop-signal.h>
 #include <pulse/pulseaudio.h>
 
+#include "support/pulse_silence.h"
+
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
@@ -49,15 +51,6 @@ pa_stream* g_stream = nullptr;  // the track playing now
 bool g_emulate_first_zero = false;  // PulseAudio: the server does not
 pa_time_event* g_echo = nullptr;
 pa_cvolume g_echoed;  // each level is echoed once: an echo makes an event too
-
-void write_silence(pa_stream* stream, size_t bytes, void*)
-{
-    void* data = nullptr;
-    if (pa_stream_begin_write(stream, &data, &bytes) < 0 || !data)
-        return;
-    std::memset(data, 0, bytes);
-    pa_stream_write(stream, data, bytes, nullptr, 0, PA_SEEK_RELATIVE);
-}
 
 pa_time_event* after_ms(int ms, pa_time_event_cb_t callback, void* userdata)
 {
