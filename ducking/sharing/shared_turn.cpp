@@ -454,8 +454,12 @@ bool let_go(const SavedSession& record, int, void* context)
         planned = original.pid == record.pid && original.instance == record.instance &&
                   turn.moved_planned[i];
     }
-    if (!letting.confirmed || !planned)
+    if (!letting.confirmed || !planned) {
+        diagnose("a session of process %u that another controller's end left was not brought "
+                 "back (%s): this one keeps it for its restore", record.pid,
+                 planned ? "not confirmed" : "not seen");
         return false;
+    }
     drop_hold(turn, record);
     return true;
 }
