@@ -159,7 +159,7 @@ void say_nothing_matched(const SessionTable& sessions, const Utf16Char* names)
     char wanted[256];
     if (utf16_to_utf8(names, wanted, sizeof wanted) <= 0)
         wanted[0] = 0;
-    static char seen[400];
+    char seen[400];
     int length = 0;
     seen[0] = 0;
     for (int k = 0; k < session_count(sessions); ++k) {

@@ -60,7 +60,7 @@ bool parse_hold_line(const char* line, HoldTable& table, const TextHolders& orde
 
 bool parse_save_line(const char* line, HoldTable& table)
 {
-    static SavedSession original;
+    SavedSession original;
     if (!parse_saved_record(line, &original) || find_held(table, original.pid, original.instance))
         return false;
     return add_held(table, original) != nullptr;
