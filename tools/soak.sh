@@ -7,6 +7,8 @@
 # preset at the end.
 # usage: tools/soak.sh [N] [preset...]    (defaults: 3, linux and sanitize;
 #                                          each preset is built first)
+# With APPDUCK_SOAK_BURNERS=0 it starts none: something else keeps the cores
+# busy (another soak beside it, say).
 set -eu
 cd "$(dirname "$0")/.."
 runs=${1:-3}
@@ -23,7 +25,7 @@ stop_burners() {
 }
 trap stop_burners EXIT
 trap 'exit 130' INT TERM
-for _ in $(seq "$(nproc)"); do
+for _ in $(seq "${APPDUCK_SOAK_BURNERS:-$(nproc)}"); do
     sh -c 'while :; do :; done' &
     burners="$burners $!"
 done
