@@ -265,7 +265,7 @@ bool refresh_table(SharedTurn& turn)
     diagnose("the shared table was written while this change held it: read again and merged");
     for (bool& planned : turn.moved_planned)
         planned = false;
-    clear_holds(table);
+    // A table that cannot be read now stays as this change read it.
     read_table(turn);
     drop_ended_holders(turn);
     turn.slot = find_holder(table, turn.sharing->self);
