@@ -104,14 +104,20 @@ class PlayerWorld(unittest.TestCase):
 
     def only_stream(self, binary):
         """The binary's one stream, once any other (an old track, a
-        short-lived one) has gone: (index, raw volumes)."""
+        short-lived one) has gone: (index, raw volumes), as one listing had
+        them (the next may already have another track's)."""
+        seen = {}
+
+        def one():
+            seen.clear()
+            seen.update(self.raw(binary))
+            return len(seen) == 1
         try:
-            sound_world.wait_until(lambda: len(self.raw(binary)) == 1, sound_world.BUSY_WAIT,
-                                   "one stream of " + binary)
+            sound_world.wait_until(one, sound_world.BUSY_WAIT, "one stream of " + binary)
         except RuntimeError:
             raise AssertionError("%s has streams %s:\n%s"
                                  % (binary, self.raw(binary), self.server.pactl("list", "sink-inputs")))
-        return next(iter(self.raw(binary).items()))
+        return next(iter(seen.items()))
 
     def set_raw(self, binary, values):
         index, _ = self.only_stream(binary)
