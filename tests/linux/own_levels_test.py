@@ -63,13 +63,16 @@ class OwnLevels(unittest.TestCase):
         if not os.path.exists(exe):
             shutil.copy(os.environ["APPDUCK_STREAM_POOL"], exe)
         known = set(self.server.raw_volumes(name))
-        client = subprocess.Popen([exe, str(streams), "-", "2"] + ([prop] if prop else []),
-                                  env=self.server.env)
-        self.clients.append(client)
+
+        def spawn():
+            client = subprocess.Popen([exe, str(streams), "-", "2"] + ([prop] if prop else []),
+                                      env=self.server.env)
+            self.clients.append(client)
+            return client
         new = lambda: sorted(set(self.server.raw_volumes(name)) - known)
         ready = lambda: len(new()) == streams and \
             (not linked or all(self.sinks()[i] != NO_SINK for i in new()))
-        sound_world.wait_until(ready, sound_world.BUSY_WAIT, "the streams of " + name)
+        client = sound_world.start_client(spawn, ready, "streams of " + name, self.server)
         return client, new()
 
     def stop(self, client, name, indexes):

@@ -74,16 +74,16 @@ class PlayerWorld(unittest.TestCase):
         """Starts a player; returns it once a stream of it plays at a level
         other than the first moment's 0."""
         known = set(self.server.raw_volumes(binary))
-        player = subprocess.Popen(args, env=self.server.env, stdin=subprocess.DEVNULL,
-                                  stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-        self.players.append(player)
-        try:
-            sound_world.wait_until(lambda: any(index not in known and max(volumes) > 0
-                                               for index, volumes in self.raw(binary).items()),
-                                   sound_world.BUSY_WAIT, "a stream of " + binary)
-        except RuntimeError:
-            raise AssertionError("no new stream of %s above 0: %s" % (binary, self.raw(binary)))
-        return player
+
+        def spawn():
+            player = subprocess.Popen(args, env=self.server.env, stdin=subprocess.DEVNULL,
+                                      stdout=subprocess.DEVNULL)
+            self.players.append(player)
+            return player
+        return sound_world.start_client(
+            spawn, lambda: any(index not in known and max(volumes) > 0
+                               for index, volumes in self.raw(binary).items()),
+            "new stream of %s above 0" % binary, self.server)
 
     def zoo(self, name, *options):
         exe = os.path.join(self.workdir, name)

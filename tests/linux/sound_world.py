@@ -14,6 +14,7 @@ import signal
 import statistics
 import struct
 import subprocess
+import sys
 import tempfile
 import threading
 import time
@@ -50,6 +51,29 @@ def wait_until(predicate, seconds, what):
             return
         time.sleep(0.05)
     raise RuntimeError("timed out waiting for " + what)
+
+
+def start_client(start, ready, what, server):
+    """Starts a client that plays (start() returns its process) and waits
+    until ready(). Streams that do not come within BUSY_WAIT are the
+    server's or the machine's doing, never the program's (no appduck makes
+    or holds back a stream): the client is ended, that is said, and it is
+    started once more; a second miss fails with the server's state."""
+    for attempt in (1, 2):
+        client = start()
+        try:
+            wait_until(ready, BUSY_WAIT, what)
+            return client
+        except RuntimeError:
+            status = client.poll()
+            client.kill()
+            client.wait()
+            seen = "still running" if status is None else "ended with status %d" % status
+            if attempt == 2:
+                raise RuntimeError("no %s in two tries of %d s (the last client %s)\n%s"
+                                   % (what, BUSY_WAIT, seen, server.what_became_of_it()))
+            sys.stderr.write("no %s in %d s (the client %s; the server lists %r): started again\n"
+                             % (what, BUSY_WAIT, seen, server.pactl("list", "short", "sink-inputs")))
 
 
 # What a desktop session, or a script the user sourced, may have set that
@@ -275,12 +299,12 @@ class Player:
             with open(sound, "wb") as out:
                 out.write(one_second * seconds)
         # --raw: a name with "play" in it would turn pacat into paplay.
-        self.process = subprocess.Popen(
+        start = lambda: subprocess.Popen(
             [exe, "--playback", "--raw", "--device=test", "--rate=%d" % RATE,
              "--channels=%d" % channels, "--format=s16le", "--latency-msec=20", sound],
-            env=server.env, stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
-            stderr=subprocess.DEVNULL)
-        wait_until(lambda: name in server.sink_inputs(), BUSY_WAIT, "player " + name)
+            env=server.env, stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL)
+        self.process = start_client(start, lambda: name in server.sink_inputs(),
+                                    "stream of player " + name, server)
 
     def stop(self):
         if self.process.poll() is None:

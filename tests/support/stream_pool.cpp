@@ -8,6 +8,7 @@
 #include <pulse/mainloop-signal.h>
 #include <pulse/pulseaudio.h>
 
+#include "support/client_failure.h"
 #include "support/pulse_silence.h"
 
 #include <csignal>
@@ -36,6 +37,7 @@ void open_streams(pa_context* context)
         std::snprintf(name, sizeof name, "stream %d, track %d", i, g_tracks);
         g_streams[i] = pa_stream_new_with_proplist(context, name, &spec, nullptr, properties);
         pa_stream_set_write_callback(g_streams[i], write_silence, nullptr);
+        pa_stream_set_state_callback(g_streams[i], end_on_stream_failure, nullptr);
         pa_stream_connect_playback(g_streams[i], g_sink, nullptr, PA_STREAM_NOFLAGS, nullptr,
                                    nullptr);
     }
@@ -61,11 +63,9 @@ void next_track(pa_mainloop_api*, pa_signal_event*, int, void* context)
 
 void on_context(pa_context* context, void*)
 {
-    if (pa_context_get_state(context) != PA_CONTEXT_READY) {
-        if (!PA_CONTEXT_IS_GOOD(pa_context_get_state(context)))
-            std::exit(1);
+    end_on_context_failure(context);
+    if (pa_context_get_state(context) != PA_CONTEXT_READY)
         return;
-    }
     open_streams(context);
     pa_signal_new(SIGUSR1, next_track, context);
 }

@@ -24,6 +24,7 @@
 #include <pulse/mainloop-signal.h>
 #include <pulse/pulseaudio.h>
 
+#include "support/client_failure.h"
 #include "support/pulse_silence.h"
 
 #include <csignal>
@@ -68,6 +69,7 @@ pa_stream* new_stream(const pa_channel_map& map, const char* title)
     pa_stream* stream = pa_stream_new_with_proplist(g_context, title, &spec, &map, properties);
     pa_proplist_free(properties);
     pa_stream_set_write_callback(stream, write_silence, nullptr);
+    pa_stream_set_state_callback(stream, end_on_stream_failure, nullptr);
     return stream;
 }
 
@@ -234,10 +236,8 @@ void on_server_info(pa_context* context, const pa_server_info* info, void*)
 
 void on_context(pa_context* context, void*)
 {
-    const pa_context_state_t state = pa_context_get_state(context);
-    if (!PA_CONTEXT_IS_GOOD(state))
-        std::exit(1);
-    if (state != PA_CONTEXT_READY)
+    end_on_context_failure(context);
+    if (pa_context_get_state(context) != PA_CONTEXT_READY)
         return;
     pa_operation* operation = pa_context_get_server_info(context, on_server_info, nullptr);
     if (operation)
