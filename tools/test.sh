@@ -2,9 +2,9 @@
 # Builds appduck for Linux and for Windows and runs every test of both:
 # - linux: the unit suite, real sound on PulseAudio and PipeWire (replies,
 #   the keeper, ended streams, many streams, a stalled server, each stream's
-#   own raw level), load, the
-#   examples, the documents' transcripts, diagnostics, valgrind, the .deb
-#   and the README's install commands; then, with PULSE_SERVER and
+#   own raw level), load, the examples, the documents' transcripts,
+#   diagnostics, valgrind, the .deb and the README's commands (tools/run.sh
+#   and the install lines); then, with PULSE_SERVER and
 #   PULSE_RUNTIME_PATH pointing at another live server, every way the tests
 #   start a program once more;
 # - windows: the unit suite under Wine, the smoke test, the end-to-end
