@@ -36,6 +36,10 @@ export APPDUCK_TEST_RUN
 # The long form of the tests that count cycles, unless told otherwise.
 APPDUCK_CYCLES=${APPDUCK_CYCLES:-150}
 export APPDUCK_CYCLES
+# Each run's whole output, passing tests' included (a client started again
+# says so there).
+logs=build/soak-logs
+mkdir -p "$logs"
 summary=""
 status=0
 for preset in $presets; do
@@ -47,7 +51,7 @@ for preset in $presets; do
     for run in $(seq "$runs"); do
         echo "== soak run $run of $runs ($preset), every core busy"
         if ctest --preset "$preset" -R '^(real_sound|guarantees|own_levels|controllers|players|clients)' \
-            --output-on-failure && tools/leftovers.sh; then
+            --output-on-failure --output-log "$logs/$preset-$run.log" && tools/leftovers.sh; then
             passed=$((passed + 1))
         fi
     done
