@@ -137,10 +137,11 @@ class StreamEnds(MemoryCase):
         # back, now and in the server's memory.
         exe = os.path.join(self.workdir, "tracks")
         shutil.copy(os.environ["APPDUCK_STREAM_POOL"], exe)
-        tracks = subprocess.Popen([exe, "1"], env=self.server.env)
+        tracks = sound_world.start_client(lambda: subprocess.Popen([exe, "1"], env=self.server.env),
+                                          lambda: "tracks" in self.server.sink_inputs(),
+                                          "stream of tracks", self.server)
         self.addCleanup(tracks.wait)
         self.addCleanup(tracks.kill)
-        sound_world.wait_until(lambda: "tracks" in self.server.sink_inputs(), 10, "tracks")
         self.assertEqual(self.appduck.ask("duck 20 tracks"), DUCKED)
         self.next_track(tracks)
         self.assertAlmostEqual(self.server.sink_inputs()["tracks"][0], 0.2, delta=0.001)
@@ -205,12 +206,18 @@ class ManyStreams(unittest.TestCase):
         cls.server.add_sink("second")
         # A PipeWire sink mixes at most 128 streams.
         split = (125, 65) if cls.server.flavour() == "pipewire" else (150, 40)
-        for name, count, sink in (("pool_a", split[0], "test"), ("pool_b", split[1], "second")):
-            exe = os.path.join(cls.workdir, name)
-            shutil.copy(os.environ["APPDUCK_STREAM_POOL"], exe)
-            cls.pools.append(subprocess.Popen([exe, str(count), sink], env=cls.server.env))
+        pools = (("pool_a", split[0], "test"), ("pool_b", split[1], "second"))
+        for name, _, _ in pools:
+            shutil.copy(os.environ["APPDUCK_STREAM_POOL"], os.path.join(cls.workdir, name))
+
+        def start():
+            started = [subprocess.Popen([os.path.join(cls.workdir, name), str(count), sink],
+                                        env=cls.server.env) for name, count, sink in pools]
+            cls.pools.extend(started)
+            return started
         # PipeWire lists a stream before WirePlumber has linked it to a sink.
-        sound_world.wait_until(lambda: cls.linked_streams() == 190, 30, "190 streams on sinks")
+        sound_world.start_client(start, lambda: cls.linked_streams() == 190,
+                                 "190 streams on sinks", cls.server)
         # Now and then PipeWire starts many of them at volume 0 (82 of 190,
         # in 1 of 12 starts with both cores busy): every one begins at 1.0.
         for name in ("pool_a", "pool_b"):

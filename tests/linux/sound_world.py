@@ -54,25 +54,29 @@ def wait_until(predicate, seconds, what):
 
 
 def start_client(start, ready, what, server):
-    """Starts a client that plays (start() returns its process) and waits
-    until ready(). Streams that do not come within BUSY_WAIT are the
-    server's or the machine's doing, never the program's (no appduck makes
-    or holds back a stream): the client is ended, that is said, and it is
-    started once more; a second miss fails with the server's state."""
+    """Starts clients that play (start() returns a process, or a list of
+    them) and waits until ready(). Streams that do not come within BUSY_WAIT
+    are the server's or the machine's doing, never the program's (no
+    appduck makes or holds back a stream): the clients are ended, that is
+    said, and they are started once more; a second miss fails with the
+    server's state."""
     for attempt in (1, 2):
-        client = start()
+        started = start()
+        clients = started if isinstance(started, list) else [started]
         try:
             wait_until(ready, BUSY_WAIT, what)
-            return client
+            return started
         except RuntimeError:
-            status = client.poll()
-            client.kill()
-            client.wait()
-            seen = "still running" if status is None else "ended with status %d" % status
+            statuses = [client.poll() for client in clients]
+            for client in clients:
+                client.kill()
+                client.wait()
+            seen = ", ".join("still running" if status is None else "ended with status %d" % status
+                             for status in statuses)
             if attempt == 2:
-                raise RuntimeError("no %s in two tries of %d s (the last client %s)\n%s"
+                raise RuntimeError("no %s in two tries of %d s (the last clients: %s)\n%s"
                                    % (what, BUSY_WAIT, seen, server.what_became_of_it()))
-            sys.stderr.write("no %s in %d s (the client %s; the server lists %r): started again\n"
+            sys.stderr.write("no %s in %d s (the clients: %s; the server lists %r): started again\n"
                              % (what, BUSY_WAIT, seen, server.pactl("list", "short", "sink-inputs")))
 
 
