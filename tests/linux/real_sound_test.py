@@ -75,6 +75,21 @@ class RealSound(sound_world.SoundTestCase):
         self.assertAlmostEqual(self.server.sink_inputs()["player"][0], 1.5, delta=0.001)
 
     def test_ramp_is_ten_steps_about_300_ms(self):
+        # A recording too glitched to show every step is the measurement's
+        # fault: the ramp is made and recorded again. One clean enough that
+        # still shows fewer steps fails.
+        for _ in range(sound_world.MEASURE_TRIES):
+            plateaus, duration_ms, clean = self.record_ramp()
+            if plateaus >= 8 or clean >= 0.8:
+                break
+            self.assertEqual(self.appduck.ask("restore"), '{"ok":true}\n')
+        self.assertGreaterEqual(plateaus, 8, "levels seen in the ramp")
+        self.assertLess(duration_ms, 1000)
+        self.assertRatios({"player": 0.2})
+
+    def record_ramp(self):
+        """Ducks to 20 and reads the ramp from the recording: the levels
+        seen, the ramp's length in ms, and the share of clean windows."""
         frequency = self.players["player"].frequency
         start = self.recorder.position()
         self.appduck.ask("duck 20 player")
@@ -90,16 +105,16 @@ class RealSound(sound_world.SoundTestCase):
                 envelope.append((at, found[frequencies.index(frequency)] / self.before["player"]))
         # Distinct plateaus between full and ducked level are the steps.
         moving = [(at, value) for at, value in envelope if 0.21 < value < 0.99]
-        self.assertTrue(moving, "no ramp seen")
+        windows = (end - start) // window
+        if not moving:
+            return 0, 0, len(envelope) / windows
         values = [value for _, value in moving]
         plateaus = 1 + sum(1 for a, b in zip(values, values[1:]) if abs(a - b) > 0.03)
         duration_ms = (moving[-1][0] - moving[0][0]) * 1000 // sound_world.RATE + 10
         print("\nramp: %d ms from the first step to the last, %d levels seen "
               "(10 ms windows, %d of %d clean)"
-              % (duration_ms, plateaus, len(envelope), (end - start) // window), file=sys.stderr)
-        self.assertGreaterEqual(plateaus, 8)
-        self.assertLess(duration_ms, 1000)
-        self.assertRatios({"player": 0.2})
+              % (duration_ms, plateaus, len(envelope), windows), file=sys.stderr)
+        return plateaus, duration_ms, len(envelope) / windows
 
     # -- restore, however appduck ends ---------------------------------
 
