@@ -57,6 +57,11 @@ VolumeControl* query_volume_control(SessionControl* control);
 // application's full level; a sound server that amplifies a stream reports
 // more than 1.0, and such a level is set back as it was read.
 bool get_master_volume(VolumeControl* volume, float* level);
+// Asks the platform again for the levels of the last rebuild's sessions, as
+// they are now: someone else may have set one since. get_master_volume then
+// gives those. False when it could not be asked. (The Windows volume reads
+// are live already.)
+bool refresh_session_levels();
 
 // A session's whole level in the platform's own units, carried exactly so
 // that it can be put back to the last bit: on Linux each channel's raw

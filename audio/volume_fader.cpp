@@ -1,5 +1,7 @@
 #include "volume_fader.h"
 
+#include "audio/diagnostics.h"
+#include "audio/level_tolerance.h"
 #include "session_table.h"
 
 #include <algorithm>
@@ -9,8 +11,11 @@ RampPlan plan_nothing(const SessionTable& table)
 {
     RampPlan plan;
     plan.count = session_count(table);
-    for (int k = 0; k < plan.count; ++k)
+    for (int k = 0; k < plan.count; ++k) {
         plan.from[k] = -1.0f;
+        plan.own_volume[k] = 0.0f;
+        plan.left[k] = false;
+    }
     return plan;
 }
 
@@ -24,16 +29,61 @@ float ramp_share(float from, float to, int step)
     return std::clamp(share, 0.0f, std::max({1.0f, from, to}));
 }
 
-bool fade_volumes(const SessionTable& table, const RampPlan& plan)
+namespace {
+
+bool ramped(const RampPlan& plan, int k)
+{
+    // Written so that a NaN start fails the test too.
+    return plan.from[k] >= 0.0f && !plan.left[k];
+}
+
+bool watched(const RampPlan& plan, int k)
+{
+    return ramped(plan, k) && plan.own_volume[k] > 0.0f;
+}
+
+// Before a step: a watched entry that someone else set since the ramp
+// began is left where they put it. The level found may still be any
+// step written so far, the platform being behind.
+void leave_entries_set_meanwhile(const SessionTable& table, RampPlan& plan, int step)
+{
+    bool any = false;
+    for (int k = 0; k < plan.count && !any; ++k)
+        any = watched(plan, k);
+    if (!any || !refresh_session_levels())
+        return;  // unknown levels: the ramp goes on
+    for (int k = 0; k < plan.count; ++k) {
+        float found = 0.0f;
+        if (!watched(plan, k) || !get_master_volume(session_at(table, k).volume_control, &found))
+            continue;
+        bool written = false;
+        for (int s = 0; s < step && !written; ++s)
+            written = levels_match(found, ramp_share(plan.from[k], plan.to[k], s) * plan.own_volume[k]);
+        if (written)
+            continue;
+        plan.left[k] = true;
+        diagnose("a session of process %u was set during the ramp: appduck last wrote %.4f, "
+                 "found %.4f: left where the user put it",
+                 session_at(table, k).pid,
+                 static_cast<double>(ramp_share(plan.from[k], plan.to[k], step - 1) * plan.own_volume[k]),
+                 static_cast<double>(found));
+    }
+}
+
+}  // namespace
+
+bool fade_volumes(const SessionTable& table, RampPlan& plan)
 {
     assert(plan.count >= 0 && plan.count <= session_count(table));
     // Paced to the clock, not by summed sleeps, which each overshoot: step
     // k is set at start + (k - 1) x 30 ms and the ramp ends at start + 300.
     const uint64_t start = monotonic_ms();
     for (int step = 1; step <= kFadeSteps; ++step) {
+        // The first step follows the read that planned the ramp.
+        if (step > 1)
+            leave_entries_set_meanwhile(table, plan, step);
         for (int k = 0; k < plan.count; ++k) {
-            // Written so that a NaN start fails the test too.
-            if (!(plan.from[k] >= 0.0f))
+            if (!ramped(plan, k))
                 continue;
             set_session_level(session_at(table, k).volume_control, *plan.own[k],
                               ramp_share(plan.from[k], plan.to[k], step));

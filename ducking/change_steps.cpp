@@ -1,5 +1,7 @@
 #include "ducking/change_steps.h"
 
+#include "ducking/users_hand.h"
+
 namespace {
 
 // Whether a new session may have taken one of the ramp's levels from a
@@ -41,7 +43,7 @@ bool rebuild_for_listing(Controller& controller)
 
 Brought all_records_brought(const SavedVolumes& saved)
 {
-    Brought brought;
+    Brought brought{};
     for (int i = 0; i < kMaxSaved; ++i)
         brought.by_record[i] = i < saved_count(saved);
     return brought;
@@ -51,8 +53,8 @@ bool settle_latecomers(Controller& controller, SharedTurn& turn, bool lift_own, 
 {
     // A change that went on past this one's time may have written the
     // table meanwhile: its holds count from now on.
-    const bool merged = refresh_table(turn);
-    if (!merged && !levels_in_memories(controller.saved, turn))
+    const bool merged = refresh_table(turn) || brought.merged;
+    if (!merged && !brought.unsettled && !levels_in_memories(controller.saved, turn))
         return true;
     if (!rebuild_for_change(controller, turn))
         return false;
@@ -73,9 +75,12 @@ bool settle_latecomers(Controller& controller, SharedTurn& turn, bool lift_own, 
         // change's holds may have come or gone meanwhile.
         if (brought.by_record[index_of(controller.saved, *record)] && !merged)
             continue;
+        if (set_by_someone_else(turn, entry, *record))
+            continue;
         const float target =
             lift_own || taken_over(turn, *record) ? others_least(turn, *record) : record->share;
         note_ramp(controller.saved, *record, target, target);
+        note_shared_ramp(turn, *record, target, target);
         set_session_level(entry.volume_control, record->own.level, target);
         brought.by_record[index_of(controller.saved, *record)] = true;
         any = true;

@@ -15,6 +15,8 @@ bool rebuild_for_listing(Controller& controller);
 // Which records a change has set, by their place.
 struct Brought {
     bool by_record[kMaxSaved];
+    bool unsettled;  // a ramp left one of them unbrought (another's level met)
+    bool merged;     // the table was read again and merged since the ramp
 };
 // Every record now there, as a duck's ramp sets them all.
 Brought all_records_brought(const SavedVolumes& saved);

@@ -6,6 +6,7 @@
 #include "ducking/change_steps.h"
 #include "ducking/name_match.h"
 #include "ducking/restore.h"
+#include "ducking/users_hand.h"
 
 #include <climits>
 #include <cstdio>
@@ -116,6 +117,7 @@ DuckPlan plan_duck(Controller& controller, SharedTurn& turn, const Utf16Char* na
         plan.ramp.from[k] = current_share(*record, entry.volume);
         plan.ramp.to[k] = hold(turn, *record, share);
         plan.ramp.own[k] = &record->own.level;
+        plan.ramp.own_volume[k] = watched_volume(entry, *record);
         note_ramp(controller.saved, *record, plan.ramp.from[k], plan.ramp.to[k]);
         note_shared_ramp(turn, *record, plan.ramp.from[k], plan.ramp.to[k]);
         plan.bajados = 1;
@@ -132,6 +134,7 @@ void lift_ended_holders(Controller& controller)
     SharedTurn turn = take_turn(controller.sharing, controller.saved, TurnWait::kIfFree);
     bool brought = true;
     if (anything_moved(turn) && enumerate_sessions(controller.sessions)) {
+        leave_what_others_set(controller, turn);
         RampPlan plan = plan_nothing(controller.sessions);
         for (int k = 0; k < plan.count; ++k) {
             const Move move = moved_target(turn, session_at(controller.sessions, k));
@@ -191,8 +194,9 @@ int duck_sessions(Controller& controller, const char* line)
     // Levels are read and changed in the shared turn, so that another
     // controller's ramp is never taken for an original.
     SharedTurn turn = take_turn(controller.sharing, controller.saved, TurnWait::kPatiently);
-    rebuild_for_change(controller, turn);
-    const DuckPlan plan = plan_duck(controller, turn, names, share);
+    if (rebuild_for_change(controller, turn))
+        leave_what_others_set(controller, turn);
+    DuckPlan plan = plan_duck(controller, turn, names, share);
     bool confirmed = true;
     if (plan.moves) {
         // The keeper and the other controllers learn what is saved before
@@ -201,8 +205,9 @@ int duck_sessions(Controller& controller, const char* line)
         update_keeper(controller);
         publish(turn);
         Brought brought = all_records_brought(controller.saved);
-        confirmed = fade_volumes(controller.sessions, plan.ramp) &&
-                    settle_latecomers(controller, turn, false, brought);
+        confirmed = fade_volumes(controller.sessions, plan.ramp);
+        leave_entries_the_ramp_left(controller, turn, plan.ramp, brought);
+        confirmed = confirmed && settle_latecomers(controller, turn, false, brought);
     }
     release_taken_over(turn, confirmed);
     give_turn(turn);

@@ -2,6 +2,7 @@
 
 #include "audio/volume_fader.h"
 #include "ducking/change_steps.h"
+#include "ducking/users_hand.h"
 
 #include <cstring>
 
@@ -95,6 +96,7 @@ RampPlan plan_restore(Controller& controller, SharedTurn& turn, bool lift_own, B
         plan.to[k] = lift_own || taken_over(turn, *record) ? others_least(turn, *record)
                                                            : hold(turn, *record, record->held);
         plan.own[k] = &record->own.level;
+        plan.own_volume[k] = watched_volume(entry, *record);
         note_ramp(controller.saved, *record, plan.from[k], plan.to[k]);
         note_shared_ramp(turn, *record, plan.from[k], plan.to[k]);
         brought.by_record[index_of(controller.saved, *record)] = true;
@@ -111,12 +113,15 @@ bool bring_saved_sessions(Controller& controller, bool lift_own)
     // A platform that could not be asked tells nothing about what ended:
     // the ramp's time still passes, but nothing is dropped.
     const bool listed = rebuild_for_change(controller, turn);
-    const RampPlan plan = plan_restore(controller, turn, lift_own, brought);
+    if (listed)
+        leave_what_others_set(controller, turn);
+    RampPlan plan = plan_restore(controller, turn, lift_own, brought);
     update_keeper(controller);
     publish(turn);
     // Also when every ducked application has ended: the controller waits
     // for the ramp's time either way.
     bool applied = fade_volumes(controller.sessions, plan);
+    leave_entries_the_ramp_left(controller, turn, plan, brought);
     applied = listed && applied && settle_latecomers(controller, turn, lift_own, brought);
     // What is gone is known once the last rebuild has seen everything.
     if (applied && lift_own && put_back_memories_of_gone(controller, brought))

@@ -15,8 +15,10 @@
 constexpr int kMaxSaved = 256;
 
 // The last ramps written to a session, as shares of its own level: every
-// level of them went to the platform's memory of the session too.
-constexpr int kRampsKept = 4;
+// level of them went to the platform's memory of the session too, and a
+// level none of them wrote was set by someone else. Several controllers'
+// changes (a duck, its settling, another's release) can each add one.
+constexpr int kRampsKept = 8;
 struct Ramp {
     float from;
     float to;

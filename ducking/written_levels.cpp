@@ -1,20 +1,33 @@
 #include "ducking/written_levels.h"
 
+#include "audio/level_tolerance.h"
 #include "audio/volume_fader.h"
-
-#include <cmath>
 
 namespace {
 
-bool close_to(float share, float written)
+// Compared as absolute levels: a player's slider rounds what it shows.
+bool ramps_wrote(const Ramp* ramps, int count, float own_volume, float volume, float quietest)
 {
-    return std::fabs(share - written) <= kWrittenLevelTolerance * std::fmax(written, 1e-3f);
+    for (int i = 0; i < count; ++i) {
+        // The ramp's start too: what the memory held when it began.
+        for (int step = 0; step <= kFadeSteps; ++step) {
+            const float written = ramp_share(ramps[i].from, ramps[i].to, step) * own_volume;
+            if (levels_match(volume, written) ||
+                (!levels_match(written, own_volume) && volume > written * quietest &&
+                 volume < written))
+                return true;
+        }
+    }
+    return false;
 }
 
 }  // namespace
 
 void add_ramp(Ramp* ramps, int* count, float from, float to)
 {
+    // The same ramp again (a settling, a duck repeated) names no new level.
+    if (*count > 0 && ramps[*count - 1].from == from && ramps[*count - 1].to == to)
+        return;
     if (*count == kRampsKept) {
         for (int i = 1; i < kRampsKept; ++i)
             ramps[i - 1] = ramps[i];
@@ -25,19 +38,15 @@ void add_ramp(Ramp* ramps, int* count, float from, float to)
 
 bool wrote_level(const Ramp* ramps, int count, float own_volume, float volume, float quietest)
 {
-    if (!(own_volume > 0.0f))
+    // The own level is no lowered one.
+    if (!(own_volume > 0.0f) || levels_match(volume, own_volume))
         return false;
-    const float share = volume / own_volume;
-    if (close_to(share, 1.0f))
-        return false;  // the own level is no lowered one
-    for (int i = 0; i < count; ++i) {
-        // The ramp's start too: what the memory held when it began.
-        for (int step = 0; step <= kFadeSteps; ++step) {
-            const float written = ramp_share(ramps[i].from, ramps[i].to, step);
-            if (close_to(share, written) ||
-                (!close_to(written, 1.0f) && share > written * quietest && share < written))
-                return true;
-        }
-    }
-    return false;
+    return ramps_wrote(ramps, count, own_volume, volume, quietest);
+}
+
+bool level_is_appducks(const Ramp* ramps, int count, float own_volume, float volume,
+                       float quietest)
+{
+    return levels_match(volume, own_volume) ||
+           ramps_wrote(ramps, count, own_volume, volume, quietest);
 }

@@ -7,12 +7,9 @@
 
 #include "ducking/saved_volumes.h"
 
-// How close to a written level a session's level must be to count as it:
-// a part in a thousand of the level, where the sound servers' rounding of a
-// level to their 16-bit cubic scale moves it by at most a few parts in
-// ten thousand, and two steps of one ramp are a part in a hundred apart at
-// the least (a ramp from 0.2 to 0.19).
-constexpr float kWrittenLevelTolerance = 1e-3f;
+// A session's level counts as a written one within kEchoTolerance
+// (audio/level_tolerance.h): what a player that rounds its slider writes
+// back, or a server's memory gives a new stream, is still appduck's.
 
 // Keeps the ramp among the last kRampsKept.
 void add_ramp(Ramp* ramps, int* count, float from, float to);
@@ -24,3 +21,7 @@ void add_ramp(Ramp* ramps, int* count, float from, float to);
 // loudest) to that of its loudest.
 bool wrote_level(const Ramp* ramps, int count, float own_volume, float volume,
                  float quietest = 1.0f);
+// Whether `volume` is a level appduck gave the session: its own level, or
+// one the ramps wrote (as wrote_level). Any other was set by someone else.
+bool level_is_appducks(const Ramp* ramps, int count, float own_volume, float volume,
+                       float quietest = 1.0f);

@@ -148,14 +148,6 @@ TEST_F(Ducking, EverySessionGoesToAShareOfItsOwnLevelAndBackToIt)
     EXPECT_EQ(volume_sets_of(born), "") << "appeared after the ducks, never lowered";
 }
 
-TEST_F(Ducking, UserChangeWhileDuckedIsUndoneByRestore)
-{
-    sim_before_enumeration(2, [] { sim_set_session_volume(0, 0.1f); });
-    run_loop("duck 20 player\nrestore\n");
-    EXPECT_EQ(volume_sets_of(player).substr(50, 4), "0.17") << "ramps from where the user left it";
-    EXPECT_FLOAT_EQ(sim_session_volume(player), 0.8f);
-}
-
 TEST_F(Ducking, RestoreWithNothingSavedTouchesNothing)
 {
     const LoopRun run = run_loop("restore\nduck 20 nobody\nrestore\nrestore now\n");

@@ -3,9 +3,10 @@
 // clock. A seeded explorer runs schedules of their steps (ducks, restores,
 // ends of input, a holder stopped past the turn's patience while the others
 // go on, kills with and without the keeper, a torn write of the table, a stalled
-// server) and checks the promise at the end of each, once a fresh
-// controller has had its restore: every session at its own level, no hold
-// left, no keeper left. A failing schedule is printed as its steps, with
+// server, the user setting a level) and checks the promise at the end of
+// each, once a fresh controller has had its restore: every session at its
+// own level or at the last level the user set on it, no hold left, no
+// keeper left. A failing schedule is printed as its steps, with
 // the seed that replays it: APPDUCK_SCHEDULE_SEED=N runs that one alone,
 // APPDUCK_SCHEDULES=N runs N (2,000 by default).
 #include "ducking/ducking.h"
@@ -27,7 +28,7 @@ constexpr uint32_t kFreshPid = 700;
 const char* const kNames[] = {"player", "radio", "player;radio", "*"};
 const int kPercents[] = {0, 20, 50, 80, 100};
 
-enum class Kind { kDuck, kRestore, kEnd, kKill, kKillWithKeeper, kStop, kTear, kStall };
+enum class Kind { kDuck, kRestore, kEnd, kKill, kKillWithKeeper, kStop, kTear, kStall, kUser };
 
 struct Step {
     Kind kind;
@@ -51,6 +52,8 @@ std::string describe(const Step& step)
     case Kind::kKillWithKeeper: return who + "killed, its keeper left";
     case Kind::kTear: return "the next table write torn";
     case Kind::kStall: return "the server stalls " + std::to_string(step.stall_ms) + " ms";
+    case Kind::kUser:
+        return std::string("the user raises the ") + (step.names % 2 ? "radio" : "player");
     case Kind::kStop: {
         std::string text = who + "stopped holding the turn in " +
                            (step.command == Kind::kDuck ? duck : std::string("restore")) + " {";
@@ -124,11 +127,28 @@ void run_pending_keepers()
     }
 }
 
+int g_player = -1;
+int g_radio = -1;
+// Each session's level as the user last set it (its own before that).
+float g_player_own = 0.8f;
+float g_radio_own = 0.7f;
+
+// The user sets a level no ramp wrote: above any the session had.
+void user_raises(int session)
+{
+    float& own = session == g_player ? g_player_own : g_radio_own;
+    if (own >= 1.0f)
+        return;
+    own = own + 0.05f > 1.0f ? 1.0f : own + 0.05f;
+    sim_set_session_volume(session, own);
+}
+
 void run(const Step& step)
 {
     Controller& state = g_states[step.actor];
     Process& process = g_controllers[step.actor];
-    const bool acts = step.kind == Kind::kTear || step.kind == Kind::kStall || process.alive;
+    const bool acts = step.kind == Kind::kTear || step.kind == Kind::kStall ||
+                      step.kind == Kind::kUser || process.alive;
     if (!acts)
         return;
     sim_set_own_pid(process.pid);
@@ -183,6 +203,9 @@ void run(const Step& step)
     case Kind::kStall:
         sim_stall_answers(sim_clock_ms(), sim_clock_ms() + static_cast<uint64_t>(step.stall_ms));
         break;
+    case Kind::kUser:
+        user_raises(step.names % 2 ? g_radio : g_player);
+        break;
     }
 }
 
@@ -207,6 +230,8 @@ Step random_step(std::mt19937& random, int controllers, bool top)
         step.kind = Kind::kTear;
     else if (pick < 83)
         step.kind = Kind::kStall;
+    else if (pick < 88 && top)
+        step.kind = Kind::kUser;  // not while a controller is stopped in its turn
     else
         step.kind = top ? Kind::kStop : Kind::kDuck;
     step.stall_ms = random() % 2 ? 500 : 3000;
@@ -232,11 +257,18 @@ std::vector<Step> random_schedule(unsigned seed)
     std::vector<Step> schedule;
     for (int i = 0; i < length; ++i)
         schedule.push_back(random_step(random, controllers, true));
+    // A controller stopped in its turn leaves the others working without
+    // it, blind to what it writes: the user's level is not promised to
+    // stand there (a known limit), so the user steps in other schedules.
+    bool stopped = false;
+    for (const Step& step : schedule)
+        stopped = stopped || step.kind == Kind::kStop;
+    for (Step& step : schedule) {
+        if (stopped && step.kind == Kind::kUser)
+            step.kind = Kind::kRestore;
+    }
     return schedule;
 }
-
-int g_player = -1;
-int g_radio = -1;
 
 void start_world()
 {
@@ -249,7 +281,9 @@ void start_world()
     sim_on_sleep(on_sleep);
     g_player = add_app(sim_add_endpoint(), 10, "player.exe", 0.8f);
     sim_set_session_memory(g_player, "by-name:player");
-    g_radio = add_app(0, 20, "radio.exe", 1.0f);
+    g_radio = add_app(0, 20, "radio.exe", 0.7f);
+    g_player_own = 0.8f;
+    g_radio_own = 0.7f;
     for (int i = 0; i < kControllers; ++i) {
         g_controllers[i] = {kFirstControllerPid + static_cast<uint32_t>(i), true};
         sim_add_process(g_controllers[i].pid, "appduck.exe");
@@ -279,10 +313,12 @@ std::string broken_promise()
     sim_end_process(kFreshPid);
     run_pending_keepers();
     std::string wrong;
-    if (sim_session_volume(g_player) != 0.8f)
-        wrong += "the player at " + std::to_string(sim_session_volume(g_player)) + ", not 0.8; ";
-    if (sim_session_volume(g_radio) != 1.0f)
-        wrong += "the radio at " + std::to_string(sim_session_volume(g_radio)) + ", not 1.0; ";
+    if (sim_session_volume(g_player) != g_player_own)
+        wrong += "the player at " + std::to_string(sim_session_volume(g_player)) + ", not " +
+                 std::to_string(g_player_own) + "; ";
+    if (sim_session_volume(g_radio) != g_radio_own)
+        wrong += "the radio at " + std::to_string(sim_session_volume(g_radio)) + ", not " +
+                 std::to_string(g_radio_own) + "; ";
     static HoldTable table;
     if (parse_hold_table(sim_shared_table(), table) != TableText::kOurs)
         wrong += "the table unreadable; ";

@@ -223,21 +223,21 @@ int g_own = -1;
 TEST_F(Restore, AStreamIsKnownAsLoweredOnlyAtALevelAppduckWrote)
 {
     // Three new streams under the player's memory while it is ducked to 20
-    // (0.16): a part in two thousand off that level, which the servers'
-    // rounding can give; a part in five hundred off, which no ramp wrote;
-    // and the player's own level, which is never a lowered one. The duck
-    // after them lowers only the first again.
+    // (0.16): at 54 %, where a player's slider of whole percents on the
+    // mixers' cubic scale shows 0.16; 0.008 off, which no ramp wrote; and the
+    // player's own level, which is never a lowered one. The duck after them
+    // lowers only the first again.
     sim_set_session_memory(player, "by-name:player");
     sim_before_enumeration(3, [] {
-        g_near = sim_add_session(0, 11, 0.16f * 1.0005f);
-        g_beyond = sim_add_session(0, 12, 0.16f * 1.002f);
+        g_near = sim_add_session(0, 11, 0.54f * 0.54f * 0.54f);
+        g_beyond = sim_add_session(0, 12, 0.168f);
         g_own = sim_add_session(0, 13, 0.8f);
         for (const int session : {g_near, g_beyond, g_own})
             sim_set_session_memory(session, "by-name:player");
     });
     run_loop("duck 20 player\nduck 20 player\nrestore\n");
     EXPECT_FLOAT_EQ(sim_session_volume(g_near), 0.8f) << "adopted and restored";
-    EXPECT_FLOAT_EQ(sim_session_volume(g_beyond), 0.16f * 1.002f) << "not appduck's level";
+    EXPECT_FLOAT_EQ(sim_session_volume(g_beyond), 0.168f) << "not appduck's level";
     EXPECT_EQ(volume_sets_of(g_own), "") << "at its own level: never lowered";
 }
 

@@ -145,7 +145,7 @@ TEST(SharedHolds, TheTableTravelsAsTextExactlyAndABadTextIsNoTable)
         EXPECT_EQ(read.session_count, 0);
     }
     // A newer program's table: what reads is used, the rest passed over.
-    EXPECT_EQ(parse_hold_table("appduck-holds 3\nholder 5 1\nsomething new\n"
+    EXPECT_EQ(parse_hold_table("appduck-holds 4\nholder 5 1\nsomething new\n"
                                "save 42 7 1065353216 1065353216 0 1 0 65536 0\nhold 0 1056964608\n",
                                read),
               TableText::kNewer);

@@ -222,13 +222,13 @@ TEST_F(Sharing, HoldsThatCouldNotBeWrittenAreWrittenAtTheNextTurn)
     const LoopRun run = run_loop("duck 20 player\nduck 20 player\n");
     EXPECT_EQ(run.output, kDucked + kDucked + kOk);
     EXPECT_FLOAT_EQ(sim_session_volume(player), 0.8f);
-    EXPECT_EQ(std::string(sim_shared_table()), "appduck-holds 2\n")
+    EXPECT_EQ(std::string(sim_shared_table()), "appduck-holds 3\n")
         << "nothing held, nobody's place, no session left in the table";
 
     // A table with no whole copy is replaced, and says so.
     sim_damage_shared_table();
     run_loop("duck 20 player\n");
-    EXPECT_EQ(std::string(sim_shared_table()).rfind("appduck-holds 2\n", 0), 0u);
+    EXPECT_EQ(std::string(sim_shared_table()).rfind("appduck-holds 3\n", 0), 0u);
 }
 
 TEST_F(Sharing, ATableWithNoRoomForThisControllerStillGivesItTheOriginal)
@@ -327,7 +327,8 @@ TEST_F(Sharing, ATableThatLostThisOnesHoldGetsTheOriginalBackWithEveryRamp)
     // After this one's duck to 20 the table was damaged, and B wrote it
     // anew with this one's 0.16 for the player's original, ramped from 1 to
     // 0.5. This one's record is the original, and the table keeps both
-    // ramps, this one's and B's, so that either's levels are known.
+    // ramps, this one's and B's (0.16 to 0.08: 0.2 to 0.1 of the original),
+    // so that either's levels are known.
     sim_after_volume_set(10, b_took_this_ones_level_for_the_original);
     run_loop("duck 20 player\nduck 20 player\n");
     static HoldTable now;
@@ -337,7 +338,8 @@ TEST_F(Sharing, ATableThatLostThisOnesHoldGetsTheOriginalBackWithEveryRamp)
     EXPECT_FLOAT_EQ(held->original.volume, 0.8f);
     ASSERT_GE(held->original.ramp_count, 2);
     EXPECT_FLOAT_EQ(held->original.ramps[0].to, 0.2f);
-    EXPECT_FLOAT_EQ(held->original.ramps[1].to, 0.5f) << "B's ramp";
+    EXPECT_FLOAT_EQ(held->original.ramps[1].from, 0.2f) << "B's ramp";
+    EXPECT_FLOAT_EQ(held->original.ramps[1].to, 0.1f) << "B's ramp";
 }
 
 constexpr uint32_t kStopped = 79;  // C

@@ -97,7 +97,8 @@ TEST_F(SlowPlatform, ARestoreThatMeetsAStallRepliesWithTheStreamsBack)
     // A server stopped for 3 s from 100 ms into the restore's ramp.
     sim_set_answer_time(10);
     sim_before_enumeration(2, [] { sim_stall_answers(sim_clock_ms() + 100, sim_clock_ms() + 3100); });
-    sim_before_enumeration(3, [] { sim_set_session_volume(0, 0.2f); });  // what the stall left
+    // What the stall left: the fifth of the restore's steps (0.16 to 0.8).
+    sim_before_enumeration(3, [] { sim_set_session_volume(0, 0.416f); });
     const LoopRun run = run_loop("duck 20 player;chat\nrestore\nlist\n");
     EXPECT_EQ(run.output, kDucked + kOk + listed(80, 50) + kOk);
     EXPECT_EQ(sim_enumerators_created(), 4) << "the duck, a try that met the stall, one after it, the list";

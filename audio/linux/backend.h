@@ -63,6 +63,12 @@ void run_pending();
 // come in while the caller waits; at once without a connection.
 void serve_sound_server(long long until_us);
 
+// ---- sessions.cpp, for stream_memory.cpp ---------------------------------
+
+// The mute of the last stream listed under a memory's name since this
+// process started; false when none was.
+bool last_seen_mute(const char* key, bool* muted);
+
 // ---- processes.cpp, for sessions.cpp --------------------------------------
 
 // The next process snapshot reads /proc afresh: called as a rebuild of the

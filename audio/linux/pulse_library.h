@@ -25,6 +25,7 @@
     X(pa_context_get_sink_info_list)      \
     X(pa_context_get_sink_input_info_list) \
     X(pa_context_set_sink_input_volume)   \
+    X(pa_ext_stream_restore_read)         \
     X(pa_ext_stream_restore_write)        \
     X(pa_operation_get_state)             \
     X(pa_operation_cancel)                \

@@ -44,7 +44,8 @@ struct SinkInputRecord {
     uint32_t index;
     uint32_t sink;
     uint32_t pid;  // 0 when the stream does not tell
-    pa_cvolume volume;
+    pa_cvolume volume;    // as last listed, or last sent
+    pa_cvolume reported;  // as last listed or refreshed
     pa_channel_map map;
     bool has_volume;
     bool writable;
@@ -72,6 +73,35 @@ struct FirstSight {
 };
 FirstSight g_seen[kMaxSinkInputs];
 int g_seen_count = 0;
+
+// Each memory name's mute as its streams were last listed, the latest
+// kept when there are more names than room: a memory written back for a
+// stream that ended keeps the mute the user left it with.
+constexpr int kMutesSeen = 64;
+struct MuteSeen {
+    char key[kMaxMemoryKey];
+    bool muted;
+};
+MuteSeen g_mutes[kMutesSeen];
+int g_mute_count = 0;
+
+void note_mute(const char* key, bool muted)
+{
+    int at = 0;
+    while (at < g_mute_count && std::strcmp(g_mutes[at].key, key) != 0)
+        ++at;
+    if (at == g_mute_count) {
+        if (g_mute_count == kMutesSeen) {
+            for (int i = 1; i < kMutesSeen; ++i)
+                g_mutes[i - 1] = g_mutes[i];
+            --g_mute_count;
+            at = g_mute_count;
+        }
+        std::memcpy(g_mutes[at].key, key, std::strlen(key) + 1);
+        ++g_mute_count;
+    }
+    g_mutes[at].muted = muted;
+}
 
 void on_sink(pa_context*, const pa_sink_info* info, int eol, void*)
 {
@@ -114,6 +144,7 @@ void on_sink_input(pa_context*, const pa_sink_input_info* info, int eol, void*)
     input.sink = info->sink;
     input.pid = process_id_of(info->proplist);
     input.volume = info->volume;
+    input.reported = info->volume;
     input.map = info->channel_map;
     input.has_volume = info->has_volume != 0;
     input.writable = info->volume_writable != 0;
@@ -121,8 +152,29 @@ void on_sink_input(pa_context*, const pa_sink_input_info* info, int eol, void*)
     input.memory_key[0] = 0;
     input.flight = {};
     const char* key = pulse.pa_proplist_gets(info->proplist, kMemoryKeyProperty);
-    if (key && std::strlen(key) < sizeof input.memory_key)
+    if (key && std::strlen(key) < sizeof input.memory_key) {
         std::memcpy(input.memory_key, key, std::strlen(key) + 1);
+        note_mute(key, input.muted);
+    }
+}
+
+// A refresh's answer: the level of a stream the last listing had.
+void on_sink_input_level(pa_context*, const pa_sink_input_info* info, int eol, void*)
+{
+    note_answer();
+    if (eol != 0 || !info)
+        return;
+    int low = 0;
+    int high = g_lists.input_count;
+    while (low < high) {
+        const int middle = (low + high) / 2;
+        if (g_lists.inputs[middle].index < info->index)
+            low = middle + 1;
+        else
+            high = middle;
+    }
+    if (low < g_lists.input_count && g_lists.inputs[low].index == info->index)
+        g_lists.inputs[low].reported = info->volume;
 }
 
 void send_volume(SinkInputRecord& input, const pa_cvolume& target);
@@ -363,10 +415,21 @@ VolumeControl* query_volume_control(SessionControl* control)
 bool get_master_volume(VolumeControl* volume, float* level)
 {
     const SinkInputRecord* input = record<SinkInputRecord>(volume);
-    if (!pulse.pa_cvolume_valid(&input->volume))
+    if (!pulse.pa_cvolume_valid(&input->reported))
         return false;
-    *level = static_cast<float>(pulse.pa_sw_volume_to_linear(pulse.pa_cvolume_max(&input->volume)));
+    *level = static_cast<float>(pulse.pa_sw_volume_to_linear(pulse.pa_cvolume_max(&input->reported)));
     return true;
+}
+
+// One listing for every stream: a round trip, answered after every set
+// sent before it (the server takes a client's requests in order).
+bool refresh_session_levels()
+{
+    pa_context* context = sound_server();
+    if (!context)
+        return false;
+    return wait_for(pulse.pa_context_get_sink_input_info_list(context, on_sink_input_level, nullptr),
+                    "reading the streams' levels");
 }
 
 bool get_session_level(VolumeControl* volume, SessionLevel* level)
@@ -395,6 +458,17 @@ float channel_loudness(const SessionLevel& level, int channel)
         return 1.0f;
     return static_cast<float>(pulse.pa_sw_volume_to_linear(level.values[channel]) /
                               pulse.pa_sw_volume_to_linear(loudest));
+}
+
+bool last_seen_mute(const char* key, bool* muted)
+{
+    for (int i = 0; i < g_mute_count; ++i) {
+        if (std::strcmp(g_mutes[i].key, key) == 0) {
+            *muted = g_mutes[i].muted;
+            return true;
+        }
+    }
+    return false;
 }
 
 bool get_session_mute(VolumeControl* volume, bool* muted)

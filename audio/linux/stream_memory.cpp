@@ -7,6 +7,49 @@
 #include "audio/linux/backend.h"
 #include "audio/linux/pulse_library.h"
 
+#include <cstring>
+
+namespace {
+
+struct MuteLookup {
+    const char* key;
+    bool found;
+    bool muted;
+};
+
+void on_memory_entry(pa_context*, const pa_ext_stream_restore_info* info, int eol, void* userdata)
+{
+    note_answer();
+    MuteLookup& lookup = *static_cast<MuteLookup*>(userdata);
+    if (eol == 0 && info && info->name && std::strcmp(info->name, lookup.key) == 0) {
+        lookup.found = true;
+        lookup.muted = info->mute != 0;
+    }
+}
+
+// A memory's write carries a mute too, and appduck never changes one: the
+// memory's own where the server lists it (PulseAudio does; PipeWire lists
+// none), else the last stream's under the name, else the mute it had when
+// it was saved.
+bool present_mute(pa_context* context, const VolumeMemory& memory)
+{
+    MuteLookup lookup{memory.key, false, false};
+    if (wait_for(pulse.pa_ext_stream_restore_read(context, on_memory_entry, &lookup),
+                 "reading the stream memory") &&
+        lookup.found)
+        return lookup.muted;
+    bool muted = memory.muted;
+    if (last_seen_mute(memory.key, &muted)) {
+        diagnose("the server lists no stream memory %s: it keeps the mute its last stream had",
+                 memory.key);
+        return muted;
+    }
+    diagnose("the stream memory %s lists no mute: it keeps the one it had when saved", memory.key);
+    return memory.muted;
+}
+
+}  // namespace
+
 bool volume_memory_writable()
 {
     return true;
@@ -29,12 +72,18 @@ void write_volume_memory(const VolumeMemory& memory)
     const SessionLevel& level = memory.level;
     if (level.channels < 1 || level.channels > kMaxChannels)
         return;
+    const bool muted = present_mute(context, memory);
+    context = sound_server();
+    if (!context) {
+        note_change_lost();
+        return;
+    }
     for (pa_ext_stream_restore_info& entry : entries) {
         entry.name = memory.key;
         entry.channel_map.channels = static_cast<uint8_t>(level.channels);
         entry.volume.channels = static_cast<uint8_t>(level.channels);
         entry.device = nullptr;
-        entry.mute = memory.muted ? 1 : 0;
+        entry.mute = muted ? 1 : 0;
     }
     for (int i = 0; i < level.channels; ++i) {
         const double linear = pulse.pa_sw_volume_to_linear(level.values[i]);

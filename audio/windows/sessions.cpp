@@ -188,6 +188,11 @@ bool get_master_volume(VolumeControl* volume, float* level)
                    "ISimpleAudioVolume::GetMasterVolume");
 }
 
+bool refresh_session_levels()
+{
+    return true;
+}
+
 // A session's whole level on Windows is its master volume, kept as the
 // float's bits on one channel.
 bool get_session_level(VolumeControl* volume, SessionLevel* level)

@@ -8,7 +8,9 @@
 namespace {
 
 constexpr char kFormatWord[] = "appduck-holds";
-constexpr uint64_t kFormat = 2;
+// 3 added the ended holds; a table of 2 reads as ours.
+constexpr uint64_t kFormat = 3;
+constexpr uint64_t kOldestFormat = 2;
 
 bool same_holder(const Holder& a, const Holder& b)
 {
@@ -58,6 +60,21 @@ bool parse_hold_line(const char* line, HoldTable& table, const TextHolders& orde
     return true;
 }
 
+bool parse_ended_line(const char* line, HoldTable& table, const TextHolders& order)
+{
+    RecordFields fields{line};
+    uint64_t holder = 0;
+    uint64_t pid = 0;
+    uint64_t instance = 0;
+    if (!read_word(fields, "ended") || !read_number(fields, kMaxHolders - 1, &holder) ||
+        !read_number(fields, UINT32_MAX, &pid) || !read_number(fields, kDecimalCeiling - 1, &instance) ||
+        !fields_end(fields) || static_cast<int>(holder) >= order.count ||
+        table.ended_count == kMaxSaved)
+        return false;
+    table.ended[table.ended_count++] = {order.slots[holder], static_cast<uint32_t>(pid), instance};
+    return true;
+}
+
 bool parse_save_line(const char* line, HoldTable& table)
 {
     SavedSession original;
@@ -74,6 +91,9 @@ bool parse_line(const char* line, HoldTable& table, TextHolders& order)
     fields = {line};
     if (read_word(fields, "hold"))
         return parse_hold_line(line, table, order);
+    fields = {line};
+    if (read_word(fields, "ended"))
+        return parse_ended_line(line, table, order);
     return parse_save_line(line, table);
 }
 
@@ -84,7 +104,7 @@ TableText read_format(const char* line)
     uint64_t format = 0;
     if (!read_word(fields, kFormatWord) || !read_number(fields, kDecimalCeiling - 1, &format))
         return TableText::kDamaged;
-    if (format == kFormat && fields_end(fields))
+    if (format >= kOldestFormat && format <= kFormat && fields_end(fields))
         return TableText::kOurs;
     return format > kFormat ? TableText::kNewer : TableText::kDamaged;
 }
@@ -109,6 +129,7 @@ void clear_holds(HoldTable& table)
     for (Holder& holder : table.holders)
         holder = {};
     table.session_count = 0;
+    table.ended_count = 0;
 }
 
 int holder_slot(HoldTable& table, const Holder& holder)
@@ -187,6 +208,12 @@ void release_holder(HoldTable& table, int slot)
     table.holders[slot] = {};
     for (int i = 0; i < table.session_count; ++i)
         hold_at(table.sessions[i], slot, -1.0f);
+    int kept = 0;
+    for (int i = 0; i < table.ended_count; ++i) {
+        if (table.ended[i].slot != slot)
+            table.ended[kept++] = table.ended[i];
+    }
+    table.ended_count = kept;
 }
 
 void drop_unheld(HoldTable& table)
@@ -197,6 +224,48 @@ void drop_unheld(HoldTable& table)
             table.sessions[kept++] = table.sessions[i];
     }
     table.session_count = kept;
+}
+
+void end_holds_for_user(HoldTable& table, int index, int except)
+{
+    const HeldSession held = table.sessions[index];
+    for (int slot = 0; slot < kMaxHolders; ++slot) {
+        if (slot == except || held.shares[slot] < 0.0f ||
+            hold_ended(table, slot, held.original.pid, held.original.instance))
+            continue;
+        // A full list forgets its oldest: that holder still judges the
+        // session's level itself at its next change.
+        if (table.ended_count == kMaxSaved) {
+            for (int i = 1; i < kMaxSaved; ++i)
+                table.ended[i - 1] = table.ended[i];
+            --table.ended_count;
+        }
+        table.ended[table.ended_count++] = {slot, held.original.pid, held.original.instance};
+    }
+    for (int i = index + 1; i < table.session_count; ++i)
+        table.sessions[i - 1] = table.sessions[i];
+    --table.session_count;
+}
+
+bool hold_ended(const HoldTable& table, int slot, uint32_t pid, uint64_t instance)
+{
+    for (int i = 0; i < table.ended_count; ++i) {
+        const EndedHold& ended = table.ended[i];
+        if (ended.slot == slot && ended.pid == pid && ended.instance == instance)
+            return true;
+    }
+    return false;
+}
+
+void forget_ended_hold(HoldTable& table, int slot, uint32_t pid, uint64_t instance)
+{
+    int kept = 0;
+    for (int i = 0; i < table.ended_count; ++i) {
+        const EndedHold& ended = table.ended[i];
+        if (ended.slot != slot || ended.pid != pid || ended.instance != instance)
+            table.ended[kept++] = ended;
+    }
+    table.ended_count = kept;
 }
 
 bool format_hold_table(const HoldTable& table, char* out, int capacity)
@@ -231,6 +300,17 @@ bool format_hold_table(const HoldTable& table, char* out, int capacity)
             if (!append_line(out, capacity, &used, line))
                 return false;
         }
+    }
+    for (int i = 0; i < table.ended_count; ++i) {
+        const EndedHold& ended = table.ended[i];
+        if (number[ended.slot] < 0)
+            continue;
+        RecordBuilder record = start_record(line, sizeof line, "ended");
+        add_number(record, static_cast<uint64_t>(number[ended.slot]));
+        add_number(record, ended.pid);
+        add_number(record, ended.instance);
+        if (!append_line(out, capacity, &used, line))
+            return false;
     }
     return true;
 }

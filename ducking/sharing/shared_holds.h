@@ -15,6 +15,10 @@
 //                                    ramps written to it
 //   hold HOLDER SHARE                the holder holds the session of the
 //                                    save before it at SHARE
+//   ended HOLDER PID INSTANCE        the user set that session's level
+//                                    while the holder held it: the holder
+//                                    judges its record of it before holding
+//                                    it again
 #pragma once
 
 #include "audio/audio_platform.h"
@@ -35,10 +39,19 @@ struct HeldSession {
     float shares[kMaxHolders];  // each holder's; negative: no hold
 };
 
+// A hold that ended because someone else set its session's level.
+struct EndedHold {
+    int slot;
+    uint32_t pid;
+    uint64_t instance;
+};
+
 struct HoldTable {
     Holder holders[kMaxHolders];
     HeldSession sessions[kMaxSaved];
     int session_count;
+    EndedHold ended[kMaxSaved];  // oldest first
+    int ended_count;
 };
 
 void clear_holds(HoldTable& table);
@@ -63,6 +76,12 @@ float least_share(const HeldSession& held);
 void release_holder(HoldTable& table, int slot);
 // Drops the sessions nobody holds any more.
 void drop_unheld(HoldTable& table);
+// Someone else set the level of the table's session `index`: it leaves the
+// table, and every holder but `except` is told that its hold ended.
+void end_holds_for_user(HoldTable& table, int index, int except);
+// Whether the holder was told so of the session, and the telling is kept.
+bool hold_ended(const HoldTable& table, int slot, uint32_t pid, uint64_t instance);
+void forget_ended_hold(HoldTable& table, int slot, uint32_t pid, uint64_t instance);
 
 // The text of a table, as the platform keeps it.
 constexpr int kHoldTableText = kSharedTableBytes;

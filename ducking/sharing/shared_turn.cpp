@@ -49,7 +49,7 @@ bool same_original(const SavedSession& a, const SavedSession& b)
 
 // Waits for the turn while its holder may still be changing levels; each
 // holder is given kTurnPatienceMs from when this controller first saw it.
-TurnLock wait_for_turn(TurnWait wait)
+TurnLock wait_for_turn(TurnWait wait, uint32_t* kept_by)
 {
     uint32_t holder = 0;
     uint32_t waited_on = 0;
@@ -63,6 +63,7 @@ TurnLock wait_for_turn(TurnWait wait)
             since = monotonic_ms();
         }
         if (monotonic_ms() - since >= kTurnPatienceMs) {
+            *kept_by = holder;
             diagnose("the shared turn was kept by process %u for %llu ms: changing levels "
                      "without it, with the originals in the table",
                      holder, static_cast<unsigned long long>(kTurnPatienceMs));
@@ -134,7 +135,8 @@ void take_holds_from_table(SharedTurn& turn)
     for (int i = 0; turn.slot >= 0 && i < table.session_count; ++i) {
         HeldSession& held = table.sessions[i];
         const SavedSession& original = held.original;
-        if (held.shares[turn.slot] < 0.0f || find_saved(*turn.saved, original.pid, original.instance))
+        if (held.shares[turn.slot] < 0.0f || find_saved(*turn.saved, original.pid, original.instance) ||
+            hold_ended(table, turn.slot, original.pid, original.instance))
             continue;
         if (released_unwritten(*turn.sharing, original.pid, original.instance)) {
             const float least = least_share(held);
@@ -161,15 +163,21 @@ void give_records_to_table(SharedTurn& turn)
     SavedVolumes& saved = *turn.saved;
     for (int i = 0; i < saved_count(saved); ++i) {
         SavedSession& record = saved_at(saved, i);
+        // Told that the user set its level: judged before it is held again.
+        if (turn.slot >= 0 && hold_ended(*turn.table, turn.slot, record.pid, record.instance))
+            continue;
         HeldSession* held = find_held(*turn.table, record.pid, record.instance);
         if (held && !same_original(held->original, record)) {
             if (wrote_level(record.ramps, record.ramp_count, record.volume, held->original.volume)) {
-                // The table's ramps, copied before our record replaces them.
+                // The table's ramps, copied before our record replaces them:
+                // shares of the table's original, made shares of ours, so that
+                // they still name the levels they wrote.
                 const SavedSession table = held->original;
                 held->original = record;
+                const float base = record.volume > 0.0f ? table.volume / record.volume : 1.0f;
                 for (int r = 0; r < table.ramp_count; ++r)
-                    add_ramp(held->original.ramps, &held->original.ramp_count, table.ramps[r].from,
-                             table.ramps[r].to);
+                    add_ramp(held->original.ramps, &held->original.ramp_count,
+                             table.ramps[r].from * base, table.ramps[r].to * base);
                 turn.changed = true;
             } else {
                 set_original(saved, record, held->original);
@@ -220,7 +228,7 @@ SharedTurn take_turn(Sharing& sharing, SavedVolumes& saved, TurnWait wait)
 {
     assert(!sharing.in_turn);
     SharedTurn turn{&sharing, &saved, &sharing.table, false, false, false, false, -1, false,
-                    false, 0, {}, {}, {}, {}, 0, {}, 0};
+                    false, 0, 0, {}, {}, {}, {}, 0, {}, 0};
     clear_holds(sharing.table);
     uint32_t pid = 0;
     uint64_t started = 0;
@@ -228,7 +236,7 @@ SharedTurn take_turn(Sharing& sharing, SavedVolumes& saved, TurnWait wait)
         diagnose("this process's start time cannot be read: changing levels alone");
         return turn;
     }
-    const TurnLock lock = wait_for_turn(wait);
+    const TurnLock lock = wait_for_turn(wait, &turn.holder);
     if (lock != TurnLock::kTaken && wait == TurnWait::kIfFree)
         return turn;
     turn.taken = lock == TurnLock::kTaken;
@@ -309,7 +317,10 @@ void publish(SharedTurn& turn)
         diagnose("the shared table is full: this change's holds wait for a turn with room");
         return;
     }
-    if (!write_shared_table(sharing.text, static_cast<int>(std::strlen(sharing.text)))) {
+    // A write cut short is tried once more: until the table has them, the
+    // others cannot know this change's levels from a user's.
+    const int length = static_cast<int>(std::strlen(sharing.text));
+    if (!write_shared_table(sharing.text, length) && !write_shared_table(sharing.text, length)) {
         diagnose("the shared table was not written: this change's holds wait for the next turn");
         return;
     }
@@ -495,6 +506,75 @@ void drop_hold(SharedTurn& turn, const SavedSession& record)
         hold_at(*held, turn.slot, -1.0f);
         turn.changed = true;
     }
+}
+
+void leave_to_user(SharedTurn& turn, const SavedSession& record)
+{
+    drop_hold(turn, record);
+    forget_told_hold_ended(turn, record);
+    leave_held_to_user(turn, record.pid, record.instance);
+}
+
+void leave_held_to_user(SharedTurn& turn, uint32_t pid, uint64_t instance)
+{
+    HoldTable& table = *turn.table;
+    for (int i = 0; turn.known && i < table.session_count; ++i) {
+        const SavedSession& original = table.sessions[i].original;
+        if (original.pid != pid || original.instance != instance)
+            continue;
+        end_holds_for_user(table, i, turn.slot);
+        // What this turn found moved stays with the sessions after it.
+        for (int j = i + 1; j <= table.session_count; ++j) {
+            turn.moved[j - 1] = turn.moved[j];
+            turn.moved_planned[j - 1] = turn.moved_planned[j];
+            turn.left_at[j - 1] = turn.left_at[j];
+        }
+        turn.changed = true;
+        return;
+    }
+}
+
+bool told_hold_ended(const SharedTurn& turn, const SavedSession& record)
+{
+    return turn.known && turn.slot >= 0 &&
+           hold_ended(*turn.table, turn.slot, record.pid, record.instance);
+}
+
+void forget_told_hold_ended(SharedTurn& turn, const SavedSession& record)
+{
+    if (!told_hold_ended(turn, record))
+        return;
+    forget_ended_hold(*turn.table, turn.slot, record.pid, record.instance);
+    turn.changed = true;
+}
+
+bool turn_holder_may_be_writing(const SharedTurn& turn, uint32_t pid, uint64_t instance)
+{
+    if (!turn.without_turn)
+        return false;
+    const HeldSession* held = turn.known ? find_held(*turn.table, pid, instance) : nullptr;
+    for (int slot = 0; held && slot < kMaxHolders; ++slot) {
+        const uint32_t holder = turn.table->holders[slot].pid;
+        if (held->shares[slot] >= 0.0f && holder != 0 && (turn.holder == 0 || holder == turn.holder))
+            return true;
+    }
+    return false;
+}
+
+bool held_from_another_original(const SharedTurn& turn, const SavedSession& record)
+{
+    const SavedSession* original = shared_original_of(turn, record);
+    return original && !same_original(*original, record);
+}
+
+const SavedSession* shared_original_of(const SharedTurn& turn, const SavedSession& record)
+{
+    for (int i = 0; turn.known && i < turn.table->session_count; ++i) {
+        const SavedSession& original = turn.table->sessions[i].original;
+        if (original.pid == record.pid && original.instance == record.instance)
+            return &original;
+    }
+    return nullptr;
 }
 
 void release_settled(SharedTurn& turn)

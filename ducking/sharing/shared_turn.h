@@ -77,6 +77,7 @@ struct SharedTurn {
     int slot;       // this controller's in the table; -1: none
     bool said_no_room;  // a table full of controllers was said once
     bool without_turn;  // its holder kept the turn past any change's time
+    uint32_t holder;    // that holder, 0 when the system cannot tell
     uint64_t generation;  // of the table as this turn read it
     // Sessions a dropped holder's end, a release or a merge moves to a new
     // least share, by the table's sessions.
@@ -152,6 +153,28 @@ void release_taken_over(SharedTurn& turn, bool confirmed);
 // A record this controller drops, its session back or gone: its hold goes,
 // from the table now or at the next turn that can write it.
 void drop_hold(SharedTurn& turn, const SavedSession& record);
+// Someone else set the level of the record's session: this controller's
+// hold goes, the session leaves the table, and every other holder is told
+// to judge its own record of it before holding it again (its ramps may
+// explain the level where the table's cannot).
+void leave_to_user(SharedTurn& turn, const SavedSession& record);
+// The same for a session this controller does not hold, found set by
+// someone else as the table knows it.
+void leave_held_to_user(SharedTurn& turn, uint32_t pid, uint64_t instance);
+// Whether another controller that found the record's session set by
+// someone else told this one so; and the telling, once judged, forgotten.
+bool told_hold_ended(const SharedTurn& turn, const SavedSession& record);
+void forget_told_hold_ended(SharedTurn& turn, const SavedSession& record);
+// Whether a change made without the turn may be meeting the levels of the
+// turn's holder, still at work on the session (its holds are in the table).
+bool turn_holder_may_be_writing(const SharedTurn& turn, uint32_t pid, uint64_t instance);
+// Whether the table holds the record's session from another original than
+// the record's: taken afresh since (from the level the user set, say).
+bool held_from_another_original(const SharedTurn& turn, const SavedSession& record);
+// The table's original of the record's session, with every ramp the table
+// knows written to it; null: none.
+const SavedSession* shared_original_of(const SharedTurn& turn, const SavedSession& record);
+
 // After a restore: with nothing left saved, this controller's place in the
 // table goes too.
 void release_settled(SharedTurn& turn);

@@ -348,6 +348,12 @@ bool get_master_volume(VolumeControl* volume, float* level)
     return true;
 }
 
+// Reads are live, as on Windows.
+bool refresh_session_levels()
+{
+    return true;
+}
+
 bool get_session_level(VolumeControl* volume, SessionLevel* level)
 {
     const int id = object_behind(volume, Kind::kVolume).target;
