@@ -193,6 +193,7 @@ int duck_sessions(Controller& controller, const char* line)
     const float share = duck_level(percent);
     // Levels are read and changed in the shared turn, so that another
     // controller's ramp is never taken for an original.
+    const unsigned releases_before = controller.sharing.unwritten_changes;
     SharedTurn turn = take_turn(controller.sharing, controller.saved, TurnWait::kPatiently);
     if (rebuild_for_change(controller, turn))
         leave_what_others_set(controller, turn);
@@ -211,6 +212,10 @@ int duck_sessions(Controller& controller, const char* line)
     }
     release_taken_over(turn, confirmed);
     give_turn(turn);
+    // Releases of what the user set, written as the turn ended: the keeper
+    // is told they are.
+    if (controller.sharing.unwritten_changes != releases_before)
+        update_keeper(controller);
     if (plan.bajados == 0)
         say_nothing_matched(controller.sessions, names);
     // Like a restore's, the reply means the platform has every level: a

@@ -173,8 +173,12 @@ void on_sink_input_level(pa_context*, const pa_sink_input_info* info, int eol, v
         else
             high = middle;
     }
-    if (low < g_lists.input_count && g_lists.inputs[low].index == info->index)
+    if (low < g_lists.input_count && g_lists.inputs[low].index == info->index) {
         g_lists.inputs[low].reported = info->volume;
+        const char* key = pulse.pa_proplist_gets(info->proplist, kMemoryKeyProperty);
+        if (key && std::strlen(key) < kMaxMemoryKey)
+            note_mute(key, info->mute != 0);
+    }
 }
 
 void send_volume(SinkInputRecord& input, const pa_cvolume& target);

@@ -308,7 +308,9 @@ bool refresh_table(SharedTurn& turn)
 
 void publish(SharedTurn& turn)
 {
-    if (!turn.writable || !turn.changed)
+    // Releases of holds the table no longer has are written too: by being
+    // no longer there.
+    if (!turn.writable || (!turn.changed && turn.sharing->unwritten_count == 0))
         return;
     // Never a table older than the one on disk.
     refresh_table(turn);

@@ -6,88 +6,21 @@ on no sink.
 usage: own_levels_test.py appduck [unittest arguments]
 """
 import os
-import shutil
-import signal
-import subprocess
 import sys
-import tempfile
 import time
 import unittest
 
 import sound_world
 
-DUCKED = '{"ok":true,"bajados":1}\n'
-OK = '{"ok":true}\n'
-NO_SINK = 4294967295
+DUCKED = sound_world.DUCKED
+OK = sound_world.OK
+NO_SINK = sound_world.NO_SINK
+linear = sound_world.linear
 
 
-def linear(raw):
-    return (raw / 65536.0) ** 3
-
-
-class OwnLevels(unittest.TestCase):
+class OwnLevels(sound_world.RawLevelsTestCase):
     """A private server with its stream memory. Each test starts clients of
     its own, copies of the stream pool under names no other test uses."""
-
-    @classmethod
-    def setUpClass(cls):
-        cls.server = sound_world.SoundServer(("module-stream-restore",))
-        cls.server.start()
-
-    @classmethod
-    def tearDownClass(cls):
-        cls.server.cleanup()
-
-    def setUp(self):
-        self.workdir = tempfile.mkdtemp(prefix="appduck-own.")
-        self.clients = []
-        self.appduck = sound_world.Appduck(self.server)
-
-    def tearDown(self):
-        self.appduck.kill()
-        sound_world.wait_for_no_appduck(self.server)
-        for client in self.clients:
-            client.kill()
-            client.wait()
-        shutil.rmtree(self.workdir, ignore_errors=True)
-
-    def sinks(self):
-        """{sink input index: sink index}"""
-        lines = self.server.pactl("list", "short", "sink-inputs").splitlines()
-        return {int(line.split()[0]): int(line.split()[1]) for line in lines}
-
-    def start(self, name, streams=1, prop=None, linked=True):
-        """A client `name` playing stereo streams; returns it and the new
-        streams' indexes, once they play (or, unlinked, once they exist)."""
-        exe = os.path.join(self.workdir, name)
-        if not os.path.exists(exe):
-            shutil.copy(os.environ["APPDUCK_STREAM_POOL"], exe)
-        known = set(self.server.raw_volumes(name))
-
-        def spawn():
-            client = subprocess.Popen([exe, str(streams), "-", "2"] + ([prop] if prop else []),
-                                      env=self.server.env)
-            self.clients.append(client)
-            return client
-        new = lambda: sorted(set(self.server.raw_volumes(name)) - known)
-        ready = lambda: len(new()) == streams and \
-            (not linked or all(self.sinks()[i] != NO_SINK for i in new()))
-        client = sound_world.start_client(spawn, ready, "streams of " + name, self.server)
-        return client, new()
-
-    def stop(self, client, name, indexes):
-        client.kill()
-        client.wait()
-        self.clients.remove(client)
-        sound_world.wait_until(lambda: not set(indexes) & set(self.server.raw_volumes(name)), 10,
-                               "the end of " + name)
-
-    def set_raw(self, index, values):
-        self.server.pactl("set-sink-input-volume", str(index), *map(str, values))
-
-    def raw(self, name, indexes):
-        volumes = self.server.raw_volumes(name)
-        return [volumes.get(index) for index in indexes]
 
     def test_streams_of_one_client_come_back_exactly_by_restore_and_by_the_keeper(self):
         # At 1.0, at 0.4, and at 1.0 left and 0.5 right (linear).
@@ -156,24 +89,6 @@ class OwnLevels(unittest.TestCase):
         self.stop(player, "roleplayer", [ducked])
         self.assertEqual(self.appduck.ask("restore"), OK)
         self.assertEqual(self.raw("roleother", [other]), [[30000, 30000]])
-
-    def next_track(self, client, name, playing):
-        """The client's next track, opened before the last one closes, as a
-        gapless player's; returns its stream's index once it plays alone."""
-        client.send_signal(signal.SIGUSR1)
-        fresh = lambda: [i for i in self.server.raw_volumes(name) if i not in playing]
-        sound_world.wait_until(lambda: len(fresh()) == 1 and set(self.server.raw_volumes(name)) ==
-                               set(fresh()) and self.sinks()[fresh()[0]] != NO_SINK, 10,
-                               "the next track of " + name)
-        return fresh()[0]
-
-    def finish(self, appduck, last=True):
-        """Ends an appduck by the end of its input; the last one ended, no
-        appduck runs any more (keepers included)."""
-        appduck.close_input()
-        self.assertEqual(appduck.finish()[1], 0)
-        if last:
-            sound_world.wait_for_no_appduck(self.server)
 
     def test_a_track_change_during_a_ramp_comes_back_to_its_own_level(self):
         # The next track starts from the server's memory at whatever step

@@ -261,6 +261,24 @@ class Zoo(PlayerWorld):
         self.zoo("echoing", "--channels", "2")
         self.assertOwn("echoing", own)
 
+    def test_a_player_that_echoes_its_level_rounded_to_whole_percents_comes_back(self):
+        # Its slider shows whole percents of the mixers' scale and writes
+        # what it shows back once the level holds still: an echo of
+        # appduck's level, not the user's. Its next track starts from the
+        # rounded level the server remembered.
+        own = [45875, 45875]  # 70 %: the slider shows it as it is
+        player = self.zoo("rounding", "--channels", "2", "--echo", "45", "--round", "1")
+        self.set_raw("rounding", own)
+        self.assertEqual(self.appduck.ask("duck 20 rounding"), DUCKED)
+        _, ducked = self.only_stream("rounding")
+        sound_world.wait_until(lambda: self.only_stream("rounding")[1] != ducked, 2,
+                               "the player's rounded echo")
+        self.next_track(player, "rounding")
+        self.end_input()
+        self.assertOwn("rounding", own)
+        time.sleep(0.3)
+        self.assertOwn("rounding", own)
+
     def test_a_memory_shared_by_role_comes_back_for_every_application_of_it(self):
         own = [45875, 45875]
         options = ("--channels", "2", "--role", "video")

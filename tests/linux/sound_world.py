@@ -663,3 +663,96 @@ class SoundTestCase(unittest.TestCase):
 
     def assertRestored(self):
         self.assertRatios({name: 1.0 for name in self.players})
+
+
+DUCKED = '{"ok":true,"bajados":1}\n'
+OK = '{"ok":true}\n'
+NO_SINK = 4294967295
+
+
+def linear(raw):
+    return (raw / 65536.0) ** 3
+
+
+class RawLevelsTestCase(unittest.TestCase):
+    """Streams read as raw channel volumes from a private server with its
+    stream memory. Each test starts clients of its own, copies of the
+    stream pool under names no other test uses."""
+
+    @classmethod
+    def setUpClass(cls):
+        cls.server = SoundServer(("module-stream-restore",))
+        cls.server.start()
+
+    @classmethod
+    def tearDownClass(cls):
+        cls.server.cleanup()
+
+    def setUp(self):
+        self.workdir = tempfile.mkdtemp(prefix="appduck-own.")
+        self.clients = []
+        self.appduck = Appduck(self.server)
+
+    def tearDown(self):
+        self.appduck.kill()
+        wait_for_no_appduck(self.server)
+        for client in self.clients:
+            client.kill()
+            client.wait()
+        shutil.rmtree(self.workdir, ignore_errors=True)
+
+    def sinks(self):
+        """{sink input index: sink index}"""
+        lines = self.server.pactl("list", "short", "sink-inputs").splitlines()
+        return {int(line.split()[0]): int(line.split()[1]) for line in lines}
+
+    def start(self, name, streams=1, prop=None, linked=True):
+        """A client `name` playing stereo streams; returns it and the new
+        streams' indexes, once they play (or, unlinked, once they exist)."""
+        exe = os.path.join(self.workdir, name)
+        if not os.path.exists(exe):
+            shutil.copy(os.environ["APPDUCK_STREAM_POOL"], exe)
+        known = set(self.server.raw_volumes(name))
+
+        def spawn():
+            client = subprocess.Popen([exe, str(streams), "-", "2"] + ([prop] if prop else []),
+                                      env=self.server.env)
+            self.clients.append(client)
+            return client
+        new = lambda: sorted(set(self.server.raw_volumes(name)) - known)
+        ready = lambda: len(new()) == streams and \
+            (not linked or all(self.sinks()[i] != NO_SINK for i in new()))
+        client = start_client(spawn, ready, "streams of " + name, self.server)
+        return client, new()
+
+    def stop(self, client, name, indexes):
+        client.kill()
+        client.wait()
+        self.clients.remove(client)
+        wait_until(lambda: not set(indexes) & set(self.server.raw_volumes(name)), 10,
+                               "the end of " + name)
+
+    def set_raw(self, index, values):
+        self.server.pactl("set-sink-input-volume", str(index), *map(str, values))
+
+    def raw(self, name, indexes):
+        volumes = self.server.raw_volumes(name)
+        return [volumes.get(index) for index in indexes]
+
+    def next_track(self, client, name, playing):
+        """The client's next track, opened before the last one closes, as a
+        gapless player's; returns its stream's index once it plays alone."""
+        client.send_signal(signal.SIGUSR1)
+        fresh = lambda: [i for i in self.server.raw_volumes(name) if i not in playing]
+        wait_until(lambda: len(fresh()) == 1 and set(self.server.raw_volumes(name)) ==
+                               set(fresh()) and self.sinks()[fresh()[0]] != NO_SINK, 10,
+                               "the next track of " + name)
+        return fresh()[0]
+
+    def finish(self, appduck, last=True):
+        """Ends an appduck by the end of its input; the last one ended, no
+        appduck runs any more (keepers included)."""
+        appduck.close_input()
+        self.assertEqual(appduck.finish()[1], 0)
+        if last:
+            wait_for_no_appduck(self.server)

@@ -18,6 +18,10 @@
 //                       later, as GStreamer's pulsesink opens
 //   --echo MS           once the stream's level has held still for MS, it
 //                       is set again to that same level, as VLC does
+//   --round PERCENT     the echo writes back the level its slider shows:
+//                       each channel rounded to steps of PERCENT % of the
+//                       mixers' scale, as players with a slider of whole
+//                       percents do
 //   --role ROLE         media.role, the key VLC's memory is kept under and
 //                       shares with every other application of that role
 #include <pulse/ext-stream-restore.h>
@@ -41,6 +45,7 @@ struct Options {
     int first_zero_ms = -1;
     int probe_ms = -1;
     int echo_ms = -1;
+    int round_percent = 0;
     const char* role = nullptr;
     const char* name = nullptr;
 };
@@ -189,9 +194,15 @@ void on_level_to_echo(pa_context* context, const pa_sink_input_info* info, int e
     if (eol != 0 || !info || !g_stream || info->index != pa_stream_get_index(g_stream) ||
         pa_cvolume_equal(&info->volume, &g_echoed))
         return;
-    g_echoed = info->volume;
+    pa_cvolume shown = info->volume;
+    for (int i = 0; g_options.round_percent > 0 && i < shown.channels; ++i) {
+        const double step = PA_VOLUME_NORM * g_options.round_percent / 100.0;
+        shown.values[i] = static_cast<pa_volume_t>(
+            static_cast<long>(shown.values[i] / step + 0.5) * step + 0.5);
+    }
+    g_echoed = shown;
     pa_operation* operation =
-        pa_context_set_sink_input_volume(context, info->index, &info->volume, nullptr, nullptr);
+        pa_context_set_sink_input_volume(context, info->index, &shown, nullptr, nullptr);
     if (operation)
         pa_operation_unref(operation);
 }
@@ -272,6 +283,8 @@ bool parse_options(int argc, char** argv)
             g_options.probe_ms = std::atoi(value);
         } else if (std::strcmp(option, "--echo") == 0) {
             g_options.echo_ms = std::atoi(value);
+        } else if (std::strcmp(option, "--round") == 0) {
+            g_options.round_percent = std::atoi(value);
         } else if (std::strcmp(option, "--role") == 0) {
             g_options.role = value;
         } else {
