@@ -553,6 +553,27 @@ class SeveralControllers(WineWorld):
         self.assertPlayerAt(0.5)
 
 
+    def test_a_level_another_process_sets_stands_and_an_echo_within_tolerance_does_not(self):
+        # Every process's sets are the stand-in's log: another process's
+        # set is a line of its own there.
+        def set_elsewhere(level):
+            with open(self.log_file, "a") as log:
+                log.write("set 1 %.9g 0.000\n" % level)
+        a = self.start()
+        self.ask(a, b"duck 20 player\n")
+        self.assertPlayerAt(0.1, 0)
+        set_elsewhere(0.104)  # the player's own echo of 0.1, rounded
+        a.stdin.write(b"restore\n")
+        a.stdin.flush()
+        self.assertEqual(a.stdout.readline(), OK)
+        self.assertPlayerAt(0.5, 0)
+        self.ask(a, b"duck 20 player\n")
+        set_elsewhere(0.9)  # the user, in the volume mixer
+        a.stdin.close()
+        self.assertEqual(a.stdout.read(), OK)
+        self.assertPlayerAt(0.9, 0)
+
+
 class Restarts(WineWorld):
     """Windows keeps a program's session volume across its restarts, under
     its session identifier: a player that ends while ducked starts again at
