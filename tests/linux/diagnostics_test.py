@@ -97,7 +97,7 @@ class TableRefusals(sound_world.OnePlayerTestCase):
             garbage.write(os.urandom(2 * COPY))
         self.assertIn("holds no whole table of holds: it is replaced", self.duck_and_restore())
         with open(path, "rb") as table:
-            self.assertIn(b"appduck-holds 2\n", table.read())
+            self.assertIn(b"appduck-holds 3\n", table.read())
 
         os.remove(path)
         elsewhere = os.path.join(self.server.dir, "elsewhere")
@@ -109,7 +109,7 @@ class TableRefusals(sound_world.OnePlayerTestCase):
         with open(elsewhere, "rb") as target:
             self.assertEqual(target.read(), b"not ours")
 
-        newer = table_file(b"appduck-holds 3\nsomething only a newer appduck knows\n")
+        newer = table_file(b"appduck-holds 4\nsomething only a newer appduck knows\n")
         with open(path, "wb") as table:
             table.write(newer)
         self.assertIn("a newer appduck's: its originals are used and it is left as it is",
