@@ -59,8 +59,8 @@ VolumeControl* query_volume_control(SessionControl* control);
 bool get_master_volume(VolumeControl* volume, float* level);
 // Asks the platform again for the levels of the last rebuild's sessions, as
 // they are now: someone else may have set one since. get_master_volume then
-// gives those. False when it could not be asked. (The Windows volume reads
-// are live already.)
+// gives those. False when they could not be read. (The Windows volume
+// reads are live already.)
 bool refresh_session_levels();
 
 // A session's whole level in the platform's own units, carried exactly so

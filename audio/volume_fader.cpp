@@ -79,7 +79,8 @@ bool fade_volumes(const SessionTable& table, RampPlan& plan)
     // k is set at start + (k - 1) x 30 ms and the ramp ends at start + 300.
     const uint64_t start = monotonic_ms();
     for (int step = 1; step <= kFadeSteps; ++step) {
-        // The first step follows the read that planned the ramp.
+        // The first step follows the read that planned the ramp; the others
+        // read just before they write, so that little can come between.
         if (step > 1)
             leave_entries_set_meanwhile(table, plan, step);
         for (int k = 0; k < plan.count; ++k) {

@@ -39,6 +39,10 @@ bool connect_to_sound_server();
 // The connection's context while it is ready; null otherwise.
 pa_context* sound_server();
 const char* sound_server_error();
+// A second connection to the same server, made when first asked: a read on
+// it is not answered behind the first one's volume sets. Null when there is
+// none (the first is then the one to read on).
+pa_context* level_reader();
 // Waits for an operation and unrefs it; false when it was cancelled (the
 // server went away) or nothing came from the server within the deadline,
 // in which case the connection is dropped.

@@ -27,6 +27,7 @@ constexpr long long kDeadlineUs = static_cast<long long>(kNoAnswerLimitMs) * 100
 struct Connection {
     pa_mainloop* mainloop;
     pa_context* context;
+    pa_context* reader;  // a second client, for reads during a ramp
     int changes_in_flight;       // volume sets and memory writes not yet answered
     bool changes_lost;           // some could not be sent, or their answers never came
     long long last_progress_us;  // when the server last answered anything
@@ -50,8 +51,18 @@ bool context_ready()
            pulse.pa_context_get_state(g_connection.context) == PA_CONTEXT_READY;
 }
 
+void drop_reader()
+{
+    if (g_connection.reader) {
+        pulse.pa_context_disconnect(g_connection.reader);
+        pulse.pa_context_unref(g_connection.reader);
+        g_connection.reader = nullptr;
+    }
+}
+
 void disconnect()
 {
+    drop_reader();
     if (g_connection.context) {
         pulse.pa_context_disconnect(g_connection.context);
         pulse.pa_context_unref(g_connection.context);
@@ -143,6 +154,33 @@ bool connect_to_sound_server()
             diagnose_failed_connection(PA_CONTEXT_IS_GOOD(state));
             disconnect();
             return false;
+        }
+    }
+}
+
+pa_context* level_reader()
+{
+    if (!context_ready())
+        return nullptr;
+    pa_context*& reader = g_connection.reader;
+    if (reader && pulse.pa_context_get_state(reader) == PA_CONTEXT_READY)
+        return reader;
+    drop_reader();
+    reader = pulse.pa_context_new(pulse.pa_mainloop_get_api(g_connection.mainloop), "appduck");
+    if (!reader || pulse.pa_context_connect(reader, nullptr, PA_CONTEXT_NOAUTOSPAWN, nullptr) < 0) {
+        diagnose("a second connection for reading levels failed: reading on the first");
+        drop_reader();
+        return nullptr;
+    }
+    const long long deadline = monotonic_us() + kDeadlineUs;
+    for (;;) {
+        const pa_context_state_t state = pulse.pa_context_get_state(reader);
+        if (state == PA_CONTEXT_READY)
+            return reader;
+        if (!PA_CONTEXT_IS_GOOD(state) || !iterate_until(deadline)) {
+            diagnose("a second connection for reading levels failed: reading on the first");
+            drop_reader();
+            return nullptr;
         }
     }
 }

@@ -425,11 +425,16 @@ bool get_master_volume(VolumeControl* volume, float* level)
     return true;
 }
 
-// One listing for every stream: a round trip, answered after every set
-// sent before it (the server takes a client's requests in order).
+// One listing for every stream, on the second connection: the first's
+// would be answered only after every set sent before it (the server takes
+// a client's requests in order), and a ramp of many streams would wait for
+// all of them at every step. The level found may then be one still on its
+// way, which is a step written too.
 bool refresh_session_levels()
 {
-    pa_context* context = sound_server();
+    pa_context* context = level_reader();
+    if (!context)
+        context = sound_server();
     if (!context)
         return false;
     return wait_for(pulse.pa_context_get_sink_input_info_list(context, on_sink_input_level, nullptr),
