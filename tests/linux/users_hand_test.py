@@ -58,7 +58,13 @@ class UsersHand(sound_world.RawLevelsTestCase):
                     if ramp == "restore":
                         self.assertEqual(appduck.ask("duck 20 " + name), DUCKED)
                     appduck.send("duck 20 " + name if ramp == "duck" else "restore")
+                    # A drag in the mixer: several sets, the last one 50 ms
+                    # after the first. (A set that meets a step already on
+                    # its way to the server is overwritten by it; the drag's
+                    # next one stands.)
                     time.sleep(0.12)
+                    self.user_sets(index, USERS)
+                    time.sleep(0.05)
                     self.user_sets(index, USERS)
                     self.assertEqual(appduck.reply(), DUCKED if ramp == "duck" else OK)
                     self.finish(appduck)
