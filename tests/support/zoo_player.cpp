@@ -31,6 +31,7 @@
 #include "support/client_failure.h"
 #include "support/pulse_silence.h"
 
+#include <cmath>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
@@ -198,7 +199,7 @@ void on_level_to_echo(pa_context* context, const pa_sink_input_info* info, int e
     for (int i = 0; g_options.round_percent > 0 && i < shown.channels; ++i) {
         const double step = PA_VOLUME_NORM * g_options.round_percent / 100.0;
         shown.values[i] = static_cast<pa_volume_t>(
-            static_cast<long>(shown.values[i] / step + 0.5) * step + 0.5);
+            std::floor(shown.values[i] / step + 0.5) * step + 0.5);
     }
     g_echoed = shown;
     pa_operation* operation =
