@@ -67,9 +67,9 @@ bool set_by_someone_else(const SharedTurn& turn, const SessionEntry& entry,
                          const SavedSession& record)
 {
     // A change made while another holds the turn cannot know what that
-    // one is writing: it judges none of that one's sessions. Where the record says the session
-    // sits is appduck's, and a record that knows no ramp cannot tell
-    // another's level from its own.
+    // one is writing: it judges none of that one's sessions. Where the
+    // record says the session sits is appduck's, and a record that knows
+    // no ramp cannot tell another's level from its own.
     if (turn_holder_may_be_writing(turn, record.pid, record.instance))
         return false;
     const SavedSession* shared = shared_original_of(turn, record);
