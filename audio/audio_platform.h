@@ -81,6 +81,10 @@ float channel_loudness(const SessionLevel& level, int channel);
 // its balance kept; a share of exactly 1 sets `own` as it is. Does not wait
 // for the platform's answer.
 void set_session_level(VolumeControl* volume, const SessionLevel& own, float share);
+// A level of set_session_level's that has not gone out yet (it waits for
+// the session's previous set to be answered) never will: someone else set
+// the session meanwhile.
+void drop_unsent_level(VolumeControl* volume);
 // Waits until every volume set and memory write made so far has been
 // applied. False when that cannot be confirmed: the platform went away,
 // refused a set, or answered nothing at all for kNoAnswerLimitMs.

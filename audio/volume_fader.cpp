@@ -62,6 +62,7 @@ void leave_entries_set_meanwhile(const SessionTable& table, RampPlan& plan, int 
         if (written)
             continue;
         plan.left[k] = true;
+        drop_unsent_level(session_at(table, k).volume_control);
         diagnose("a session of process %u was set during the ramp: appduck last wrote %.4f, "
                  "found %.4f: left where the user put it",
                  session_at(table, k).pid,

@@ -7,12 +7,20 @@ bool flight_send(VolumeFlight& flight)
         return false;
     }
     flight.in_flight = true;
+    flight.waiting = false;  // this level replaces the one that waited
     return true;
 }
 
-bool flight_answered(VolumeFlight& flight)
+void flight_answered(VolumeFlight& flight)
 {
-    flight.in_flight = flight.waiting;
+    flight.in_flight = false;
+}
+
+bool flight_take_waiting(VolumeFlight& flight)
+{
+    if (flight.in_flight || !flight.waiting)
+        return false;
+    flight.in_flight = true;
     flight.waiting = false;
-    return flight.in_flight;
+    return true;
 }

@@ -47,8 +47,9 @@ protected:
 
 TEST_F(SlowPlatform, GetsOneSetPerStreamAtATimeAndTheLastStepAlwaysLands)
 {
-    // Each answer takes 100 ms, over three ramp steps: steps 1, 4, 7 and 10
-    // go out, each as the answer before it comes.
+    // Each answer takes 100 ms, over three ramp steps: steps 1, 5 and 9 go
+    // out, each at the first step after the answer before it, and step 10
+    // once step 9's answer is in.
     sim_set_answer_time(100);
     const LoopRun run = run_loop("duck 20 player;chat\nlist\nrestore\nlist\n");
     EXPECT_EQ(run.output, kDucked + listed(16, 10) + kOk + listed(80, 50) + kOk);
@@ -57,8 +58,8 @@ TEST_F(SlowPlatform, GetsOneSetPerStreamAtATimeAndTheLastStepAlwaysLands)
     EXPECT_FLOAT_EQ(player_sets[3], 0.16f);
     EXPECT_FLOAT_EQ(player_sets[7], 0.8f);
     EXPECT_EQ(sim_volume_set(1).at_ms, 0u) << "both streams' first steps go out together";
-    EXPECT_EQ(sim_volume_set(2).at_ms, 100u);
-    EXPECT_EQ(sim_clock_ms(), 2 * (kFadeMs + 100)) << "each reply when the last set lands";
+    EXPECT_EQ(sim_volume_set(2).at_ms, 4 * kFadeStepMs);
+    EXPECT_EQ(sim_clock_ms(), 2 * (8 * kFadeStepMs + 200)) << "each reply when the last set lands";
 }
 
 TEST_F(SlowPlatform, ABusyServerIsWaitedForAsLongAsItKeepsAnswering)

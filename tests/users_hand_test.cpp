@@ -87,6 +87,20 @@ INSTANTIATE_TEST_SUITE_P(AtTheFourthStep, DuringARamp,
                          ::testing::Values(RampMoment{"OfTheDuck", 8}, RampMoment{"OfTheRestore", 28}),
                          [](const auto& moment) { return std::string(moment.param.name); });
 
+// A slow server answers each set 45 ms after it went out, so a step often
+// waits for the one before. The user's level comes 50 ms into the ramp,
+// while no set is in the air: one that waited must not follow it out
+// unread, before the next step has looked.
+TEST_F(UsersHand, ALevelSetWhileAStepWaitsForTheServerIsNotWrittenOver)
+{
+    sim_set_answer_time(45);
+    sim_after_volume_set(1, [] { sim_set_session_volume_at(g_player, 0.9f, sim_clock_ms() + 50); });
+    const LoopRun run = run_loop("duck 20 player\nrestore\n");
+    EXPECT_EQ(run.output, std::string(kDucked) + kOk + kOk);
+    EXPECT_FLOAT_EQ(sim_session_volume(g_player), 0.9f) << volume_sets_of(g_player);
+    EXPECT_FLOAT_EQ(sim_session_volume(g_second), 0.6f) << volume_sets_of(g_second);
+}
+
 bool g_cubic = false;
 
 // What the player's slider shows and writes back: whole percents of a

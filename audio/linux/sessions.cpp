@@ -183,20 +183,17 @@ void on_sink_input_level(pa_context*, const pa_sink_input_info* info, int eol, v
 
 void send_volume(SinkInputRecord& input, const pa_cvolume& target);
 
-// A stream's set is answered: the volume that waited for it goes out now.
-// A refused set is not applied: the restore that made it keeps its record.
+// A stream's set is answered; a volume that waited goes out with the next
+// step or the confirm. A refused set is not applied: the restore that made
+// it keeps its record.
 void on_volume_answered(pa_context* context, int success, void* userdata)
 {
     on_change_answered(context, success, nullptr);
     if (!success)
         note_change_lost();
-    SinkInputRecord& input = *static_cast<SinkInputRecord*>(userdata);
-    if (flight_answered(input.flight))
-        send_volume(input, input.waiting);
+    flight_answered(static_cast<SinkInputRecord*>(userdata)->flight);
 }
 
-// Sends one set; also called from an answer's callback, inside the main
-// loop's dispatch.
 void send_volume(SinkInputRecord& input, const pa_cvolume& target)
 {
     pa_context* context = sound_server();
@@ -513,15 +510,32 @@ void set_session_level(VolumeControl* volume, const SessionLevel& own, float sha
         pulse.pa_cvolume_scale(&target, pulse.pa_sw_volume_from_linear(
                                             share * pulse.pa_sw_volume_to_linear(loudest)));
     if (!flight_send(input.flight)) {
-        input.waiting = target;  // goes out when the stream's last set is answered
+        input.waiting = target;  // goes out with the next set or the confirm
         return;
     }
     send_volume(input, target);
 }
 
+void drop_unsent_level(VolumeControl* volume)
+{
+    record<SinkInputRecord>(volume)->flight.waiting = false;
+}
+
 bool confirm_volume_changes()
 {
-    wait_for_answers();
+    // The answers first, then the levels that waited for them, until none waits.
+    bool sent = true;
+    while (sent) {
+        wait_for_answers();
+        sent = false;
+        for (int i = 0; i < g_lists.input_count && sound_server(); ++i) {
+            SinkInputRecord& input = g_lists.inputs[i];
+            if (flight_take_waiting(input.flight)) {
+                send_volume(input, input.waiting);
+                sent = true;
+            }
+        }
+    }
     return !take_changes_lost();
 }
 

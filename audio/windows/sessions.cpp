@@ -193,6 +193,9 @@ bool refresh_session_levels()
     return true;
 }
 
+// Every set goes out at once.
+void drop_unsent_level(VolumeControl*) {}
+
 // A session's whole level on Windows is its master volume, kept as the
 // float's bits on one channel.
 bool get_session_level(VolumeControl* volume, SessionLevel* level)

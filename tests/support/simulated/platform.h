@@ -105,6 +105,9 @@ float sim_session_volume(int session);
 SessionLevel sim_level(float volume);
 // As if the user (or another controller) moved it: the memory takes it too.
 void sim_set_session_volume(int session, float volume);
+// The same, once the virtual clock reaches at_ms: answers due earlier land
+// before it, later ones after.
+void sim_set_session_volume_at(int session, float volume, uint64_t at_ms);
 
 int sim_volume_set_count();
 const SimVolumeSet& sim_volume_set(int index);

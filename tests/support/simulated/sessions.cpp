@@ -69,6 +69,10 @@ struct Sessions {
     uint64_t last_answer_ms;   // progress, as the Linux backend measures it
     int sets_in_flight;
     bool set_refused;  // since the last confirmation
+    // A user's set due at a moment of the virtual clock (session -1: none).
+    int user_session;
+    float user_volume;
+    uint64_t user_at_ms;
 };
 Sessions g_sessions;
 
@@ -167,6 +171,21 @@ uint64_t next_answer()
     return earliest;
 }
 
+// Each stream whose answer came and has a level waiting sends it; true
+// when one went out.
+bool send_waiting_levels()
+{
+    bool sent = false;
+    for (int id = 0; id < g_sessions.total; ++id) {
+        WorldSession& session = g_sessions.list[id];
+        if (flight_take_waiting(session.flight)) {
+            send_set(id, session.waiting);
+            sent = true;
+        }
+    }
+    return sent;
+}
+
 // A connection given up: what was in the air is lost.
 void drop_flights()
 {
@@ -179,6 +198,13 @@ void drop_flights()
 
 void deliver_answers(uint64_t now)
 {
+    // Answers due before the user's set land before it, the rest after.
+    if (g_sessions.user_session >= 0 && g_sessions.user_at_ms <= now) {
+        const int session = g_sessions.user_session;
+        g_sessions.user_session = -1;
+        deliver_answers(g_sessions.user_at_ms);
+        sim_set_session_volume(session, g_sessions.user_volume);
+    }
     const uint64_t clock = clock_now();
     for (int id = 0; id < g_sessions.total; ++id) {
         WorldSession& session = g_sessions.list[id];
@@ -190,9 +216,7 @@ void deliver_answers(uint64_t now)
             }
             --g_sessions.sets_in_flight;
             g_sessions.last_answer_ms = clock_now();
-            // The level that waited for this answer goes out now.
-            if (flight_answered(session.flight))
-                send_set(id, session.waiting);
+            flight_answered(session.flight);
         }
     }
     clock_now() = clock;
@@ -209,6 +233,7 @@ void end_sessions_of(uint32_t pid)
 void reset_sessions()
 {
     std::memset(&g_sessions, 0, sizeof g_sessions);
+    g_sessions.user_session = -1;
 }
 
 // ---- the platform operations ------------------------------------------
@@ -388,7 +413,7 @@ void set_session_level(VolumeControl* volume, const SessionLevel& own, float sha
         else if (flight_send(session.flight))
             send_set(id, level);
         else
-            session.waiting = level;  // goes out when the one in the air is answered
+            session.waiting = level;  // goes out with the next set or the confirm
         return;
     }
     const bool accepted = !fails(SimOp::kSetVolume, id) && level >= 0.0f && level <= 1.0f;
@@ -410,10 +435,16 @@ void set_session_level(VolumeControl* volume, const SessionLevel& own, float sha
     }
 }
 
+void drop_unsent_level(VolumeControl* volume)
+{
+    g_sessions.list[object_behind(volume, Kind::kVolume).target].flight.waiting = false;
+}
+
 bool confirm_volume_changes()
 {
-    // Waits answer by answer; silence past the limit drops what is in the air.
-    while (g_sessions.sets_in_flight > 0) {
+    // Waits answer by answer, sending each level that waited once its
+    // stream's answer is in; silence past the limit drops what is in the air.
+    while (send_waiting_levels() || g_sessions.sets_in_flight > 0) {
         const uint64_t next = next_answer();
         if (next > g_sessions.last_answer_ms + kNoAnswerLimitMs) {
             clock_now() = g_sessions.last_answer_ms + kNoAnswerLimitMs;
@@ -520,6 +551,13 @@ void sim_set_session_volume(int session, float volume)
 {
     g_sessions.list[session].volume = volume;
     remember(g_sessions.list[session].memory_key, volume);
+}
+
+void sim_set_session_volume_at(int session, float volume, uint64_t at_ms)
+{
+    g_sessions.user_session = session;
+    g_sessions.user_volume = volume;
+    g_sessions.user_at_ms = at_ms;
 }
 
 int sim_volume_set_count() { return g_sessions.volume_log_total; }
