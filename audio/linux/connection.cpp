@@ -28,6 +28,7 @@ struct Connection {
     pa_mainloop* mainloop;
     pa_context* context;
     pa_context* reader;  // a second client, for reads during a ramp
+    bool reader_refused;  // not asked again until the next connection
     int changes_in_flight;       // volume sets and memory writes not yet answered
     bool changes_lost;           // some could not be sent, or their answers never came
     long long last_progress_us;  // when the server last answered anything
@@ -133,6 +134,7 @@ bool connect_to_sound_server()
         diagnose("connection to the sound server lost: %s", sound_server_error());
     }
     disconnect();
+    g_connection.reader_refused = false;
     g_connection.context =
         pulse.pa_context_new(pulse.pa_mainloop_get_api(g_connection.mainloop), "appduck");
     if (!g_connection.context)
@@ -158,30 +160,36 @@ bool connect_to_sound_server()
     }
 }
 
+namespace {
+
+pa_context* refuse_reader()
+{
+    diagnose("a second connection for reading levels failed: reading on the first");
+    drop_reader();
+    g_connection.reader_refused = true;  // a ramp's steps do not each wait for it
+    return nullptr;
+}
+
+}  // namespace
+
 pa_context* level_reader()
 {
-    if (!context_ready())
+    if (!context_ready() || g_connection.reader_refused)
         return nullptr;
     pa_context*& reader = g_connection.reader;
     if (reader && pulse.pa_context_get_state(reader) == PA_CONTEXT_READY)
         return reader;
     drop_reader();
     reader = pulse.pa_context_new(pulse.pa_mainloop_get_api(g_connection.mainloop), "appduck");
-    if (!reader || pulse.pa_context_connect(reader, nullptr, PA_CONTEXT_NOAUTOSPAWN, nullptr) < 0) {
-        diagnose("a second connection for reading levels failed: reading on the first");
-        drop_reader();
-        return nullptr;
-    }
+    if (!reader || pulse.pa_context_connect(reader, nullptr, PA_CONTEXT_NOAUTOSPAWN, nullptr) < 0)
+        return refuse_reader();
     const long long deadline = monotonic_us() + kDeadlineUs;
     for (;;) {
         const pa_context_state_t state = pulse.pa_context_get_state(reader);
         if (state == PA_CONTEXT_READY)
             return reader;
-        if (!PA_CONTEXT_IS_GOOD(state) || !iterate_until(deadline)) {
-            diagnose("a second connection for reading levels failed: reading on the first");
-            drop_reader();
-            return nullptr;
-        }
+        if (!PA_CONTEXT_IS_GOOD(state) || !iterate_until(deadline))
+            return refuse_reader();
     }
 }
 

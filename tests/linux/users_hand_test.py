@@ -5,7 +5,10 @@ level rounded is in players_test.py.)
 
 usage: users_hand_test.py appduck [unittest arguments]
 """
+import contextlib
 import os
+import select
+import socket
 import sys
 import time
 import unittest
@@ -140,6 +143,85 @@ class UsersHand(sound_world.RawLevelsTestCase):
                      "stream is not known to it (a documented limit)")
     def test_a_stream_muted_during_the_duck_that_ended_leaves_its_memory_muted(self):
         self.ended_muted_while_ducked("mutedduring", mute_during=True)
+
+
+    def test_with_no_second_connection_the_levels_are_read_on_the_first(self):
+        """The server refuses appduck's second connection (every other slot
+        is taken): the ramp reads on the first, a level the user sets during
+        it is still found, and the other stream comes back exactly."""
+        self.finish(self.appduck)
+        _, (moved, other) = self.start("onesocket", streams=2)
+        self.set_raw(moved, OWN)
+        self.set_raw(other, OWN)
+        fillers = Fillers(self.server)
+        log = open(os.path.join(self.workdir, "debug.log"), "w+")
+        self.addCleanup(log.close)
+        appduck = None
+        try:
+            if not fillers.fill():
+                self.skipTest("this server takes any number of connections")
+            fillers.free_one()  # appduck's first connection, and no other
+            appduck = sound_world.Appduck(self.server, debug_log=log)
+            self.assertEqual(appduck.ask("duck 20 onesocket"), DUCKED)
+            appduck.send("restore")
+            # During the restore's ramp, as a drag in the mixer (see above).
+            for pause in (0.12, 0.05):
+                time.sleep(pause)
+                with fillers.opened_one():
+                    self.user_sets(moved, USERS)
+            self.assertEqual(appduck.reply(), OK)
+            fillers.close()
+            self.finish(appduck)
+        finally:
+            fillers.close()
+            if appduck:
+                appduck.kill()
+        self.assertEqual(self.raw("onesocket", [moved, other]), [USERS, OWN])
+        log.seek(0)
+        self.assertEqual(log.read().count("second connection for reading levels failed"), 1,
+                         "refused once, not asked again at every step")
+
+
+class Fillers:
+    """Connections that take the server's free client slots (PulseAudio
+    takes 64), opened raw, without a handshake."""
+
+    def __init__(self, server):
+        self.path = server.env["PULSE_SERVER"][len("unix:"):]
+        self.sockets = []
+
+    def _open(self):
+        connection = socket.socket(socket.AF_UNIX, socket.SOCK_STREAM)
+        connection.connect(self.path)
+        self.sockets.append(connection)
+
+    def fill(self, most=100):
+        """True once the server refuses one more: the refused are closed."""
+        for _ in range(most):
+            self._open()
+        time.sleep(0.5)
+        refused = [c for c in self.sockets
+                   if select.select([c], [], [], 0)[0] and not c.recv(1, socket.MSG_PEEK)]
+        for connection in refused:
+            connection.close()
+            self.sockets.remove(connection)
+        return bool(refused)
+
+    def free_one(self):
+        self.sockets.pop().close()
+
+    @contextlib.contextmanager
+    def opened_one(self):
+        """A slot for the test's own pactl, taken again after it."""
+        self.free_one()
+        try:
+            yield
+        finally:
+            self._open()
+
+    def close(self):
+        while self.sockets:
+            self.free_one()
 
 
 if __name__ == "__main__":
