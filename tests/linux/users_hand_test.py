@@ -168,7 +168,7 @@ class UsersHand(sound_world.RawLevelsTestCase):
             for pause in (0.12, 0.05):
                 time.sleep(pause)
                 with fillers.opened_one():
-                    self.user_sets(moved, USERS)
+                    fillers.retry(lambda: self.user_sets(moved, USERS))
             self.assertEqual(appduck.reply(), OK)
             fillers.close()
             self.finish(appduck)
@@ -218,6 +218,18 @@ class Fillers:
             yield
         finally:
             self._open()
+
+    @staticmethod
+    def retry(action):
+        """The server may not have seen a slot freed yet: refused, again."""
+        for _ in range(20):
+            try:
+                return action()
+            except RuntimeError as refused:
+                if "Connection failure" not in str(refused):
+                    raise
+                time.sleep(0.01)
+        return action()
 
     def close(self):
         while self.sockets:
