@@ -242,6 +242,7 @@ class ServerRestart(sound_world.SoundTestCase):
         self.server.start()
         self.start_players()
         self.recorder = sound_world.Recorder(self.server)
+        self.start_ended_players()
         self.assertEqual(len(json.loads(self.appduck.ask("list"))), len(sound_world.PLAYERS))
         self.assertEqual(self.appduck.ask("duck 20 player"), '{"ok":true,"bajados":1}\n')
         self.appduck.close_input()
