@@ -117,6 +117,19 @@ const Command* find_command(const char* line)
 
 }  // namespace
 
+bool run_command_line(Controller& controller, const char* line)
+{
+    const Command* command = find_command(line);
+    if (!command) {
+        reply_not_a_command(controller, line);
+        return true;
+    }
+    if (!command->handler)
+        return false;
+    command->handler(controller, line);
+    return true;
+}
+
 int run_command_loop(Controller& controller)
 {
     join_object_runtime();
@@ -132,14 +145,8 @@ int run_command_loop(Controller& controller)
             continue;
         }
         strip_line_ending(line);
-        const Command* command = find_command(line);
-        if (!command) {
-            reply_not_a_command(controller, line);
-            continue;
-        }
-        if (!command->handler)
+        if (!run_command_line(controller, line))
             break;
-        command->handler(controller, line);
     }
     // Restores what is ducked: a controller that dies must never leave
     // other applications quiet. The last line written is always {"ok":true}.

@@ -32,13 +32,8 @@ void spare_names(Spared& spared, const char* names)
 void spare_own_tree(Spared& spared)
 {
     uint32_t parent = 0;
-    uint64_t started = 0;
-    if (process_parent(own_process_id(), &parent) && process_start_time(parent, &started)) {
-        spared.root_set = true;
-        spared.root_pid = parent;
-        spared.root_started = started;
-    }
-    spared.kin_count = 0;
+    if (process_parent(own_process_id(), &parent))
+        spare_tree_of(spared, parent);
 }
 
 // A parent is taken for one only when the child started after it: Windows
@@ -63,6 +58,17 @@ bool in_own_tree(const Spared& spared, uint32_t pid)
 }
 
 }  // namespace
+
+void spare_tree_of(Spared& spared, uint32_t root)
+{
+    uint64_t started = 0;
+    if (process_start_time(root, &started)) {
+        spared.root_set = true;
+        spared.root_pid = root;
+        spared.root_started = started;
+    }
+    spared.kin_count = 0;
+}
 
 void spare_command(Spared& spared, const char* line)
 {

@@ -34,6 +34,9 @@ struct Spared {
 // process descended from it, those started later too. Names accumulate up
 // to the names text's length; later ones beyond it are not read.
 void spare_command(Spared& spared, const char* line);
+// The process and every process descended from it, those started later
+// too (what "spare" alone does for the process that started appduck).
+void spare_tree_of(Spared& spared, uint32_t root);
 // Whether a duck that names this entry, of the table's last rebuild, only
 // through a wildcard leaves it.
 bool is_spared(Spared& spared, const SessionTable& sessions, const SessionEntry& entry);
