@@ -13,6 +13,8 @@
 //   processes.cpp          /proc: process names, parents, start times
 //   keeper.cpp             the keeper's process and pipe
 //   shared_turn.cpp        the turn and table several controllers share
+//   holds.cpp              the residents' sockets, beside the table
+//   commands.cpp           a command run beside a duck
 //   pulse_library.cpp      libpulse, loaded when first needed: its calls
 //                          are declared in pulse_library.h
 #pragma once
@@ -78,6 +80,18 @@ bool last_seen_mute(const char* key, bool* muted);
 // The next process snapshot reads /proc afresh: called as a rebuild of the
 // session table begins.
 void forget_process_ids();
+
+// ---- shared_turn.cpp, for holds.cpp ----------------------------------------
+
+// A path beside the shared table, in its private place: the table's name
+// with `suffix` for ".table" (the table made first when `make`); false
+// when there is no such place or the path does not fit.
+bool path_beside_table(const char* suffix, char* path, int capacity, bool make);
+
+// ---- clock_and_signals.cpp, for commands.cpp -------------------------------
+
+// The last stop signal that came (0: none), to be passed on to a command.
+int last_stop_signal();
 
 // ---- keeper.cpp, for clock_and_signals.cpp --------------------------------
 

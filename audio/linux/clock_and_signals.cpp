@@ -13,15 +13,17 @@
 namespace {
 
 volatile sig_atomic_t g_stop_requested = 0;
+volatile sig_atomic_t g_last_signal = 0;
 int g_null_input = -1;
 int g_blocking_output_flags = -1;  // a pipe or socket on standard output
 
 // Runs on whatever the thread was doing; only async-signal-safe calls. The
 // pending read returns early (no SA_RESTART) and every later read finds the
 // end of input, so the command thread winds down by itself.
-void on_stop_signal(int)
+void on_stop_signal(int number)
 {
     g_stop_requested = 1;
+    g_last_signal = number;
     if (g_null_input >= 0)
         dup2(g_null_input, STDIN_FILENO);
     // A controller that stopped reading must not hold up the restore or
@@ -84,6 +86,11 @@ void join_object_runtime()
 bool input_interrupted()
 {
     return g_stop_requested != 0;
+}
+
+int last_stop_signal()
+{
+    return g_last_signal;
 }
 
 uint64_t monotonic_ms()

@@ -328,6 +328,16 @@ TableRead read_shared_table(char* text, int capacity, uint64_t* generation)
     return read;
 }
 
+bool path_beside_table(const char* suffix, char* path, int capacity, bool make)
+{
+    char table[kPathBytes];
+    if (!table_path(table, make))
+        return false;
+    const size_t stem = std::strlen(table) - std::strlen(".table");
+    return std::snprintf(path, static_cast<size_t>(capacity), "%.*s%s", static_cast<int>(stem),
+                         table, suffix) < capacity;
+}
+
 bool shared_table_generation(uint64_t* generation)
 {
     if (!open_io(O_RDONLY))

@@ -1,0 +1,19 @@
+// The resident appduck that keeps one named hold for hooks that run one
+// command per event: started by the first `appduck duck --as NAME`, it
+// answers that hold's ducks, restores and status over the hold's channel,
+// and ends, everything brought back, when the hold is restored, its time
+// is up, its watched process ends or it is asked to stop.
+#pragma once
+
+#include "ducking/controller.h"
+
+// A resident's command line: the program, this marker, the hold's name.
+constexpr char kResidentMarker[] = "--resident";
+
+// What a client writes first, one line: "hold FOR_MS PID STARTED" before
+// the duck's protocol line, or "restore", or "status". The resident
+// answers "taken" once it has the whole request, then the reply.
+constexpr char kTakenLine[] = "taken";
+
+bool started_as_resident(int argc, char** argv);
+int run_resident(Controller& controller, const char* name);
