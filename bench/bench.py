@@ -130,6 +130,7 @@ def native_figures(appduck_path, server, workdir):
         ramp_figures(appduck_path, server)
         peak_memory(appduck_path, server)
         keeper_figures(appduck_path, server)
+        hook_figures(appduck_path, server)
         # 190 streams: the rest in one more client, on a second sink.
         server.add_sink("second")
         players.append(subprocess.Popen([STREAM_POOL, "126", "second"], env=server.env))
@@ -259,6 +260,52 @@ def keeper_figures(appduck_path, server):
     row("keeper waiting, resident memory, Linux", "%.1f MiB" % (max(resident) / 1024))
     row("SIGKILL to the keeper's first set / restored level, Linux, median",
         "%s / %s" % (ms(statistics.median(first_sets)), ms(statistics.median(restored))))
+
+
+def resident_processes(server):
+    return [pid for pid in sound_world.appduck_processes(server)
+            if b"--resident" in open("/proc/%d/cmdline" % pid, "rb").read()]
+
+
+def hook_figures(appduck_path, server):
+    """The command-line forms against the 64 streams: a duck with the
+    resident up or to be started, waiting or not, a restore with nothing
+    held, beside a bare process start measured in the same run, and the
+    resident's memory with its keeper's."""
+    env = dict(server.env)
+    duck = [appduck_path, "duck", "--as", "bench", "--no-wait", "20", "player0"]
+    waiting = [appduck_path, "duck", "--as", "bench", "20", "player0"]
+    restore = [appduck_path, "restore", "--as", "bench"]
+    bare = timed_run(["/bin/true"], env, 50)
+    held, starting, waited, nothing = [], [], [], []
+    resident_kib = []
+    for _ in range(10):
+        sound_world.wait_until(lambda: not resident_processes(server), 10, "no resident")
+        starting += timed_run(duck, env, 1)
+        held += timed_run(duck, env, 5)
+        (resident,) = resident_processes(server)
+        total = 0
+        for pid in [resident] + children(resident):
+            with open("/proc/%d/status" % pid) as status:
+                total += int(re.search(r"VmRSS:\s+(\d+)", status.read()).group(1))
+        resident_kib.append(total)
+        timed_run(restore, env, 1)
+        sound_world.wait_until(lambda: not resident_processes(server), 10, "no resident")
+        waited += timed_run(waiting, env, 1)
+        timed_run(restore, env, 1)
+        sound_world.wait_until(lambda: not resident_processes(server), 10, "no resident")
+        nothing += timed_run(restore, env, 3)
+    start = statistics.median(bare)
+    row("`/bin/true`, a bare process start, median", ms(start))
+    row("`appduck duck --no-wait`, resident up, median", ms(statistics.median(held)), "",
+        "%.1f× a bare start" % (statistics.median(held) / start))
+    row("`appduck duck --no-wait` that starts the resident, median",
+        ms(statistics.median(starting)))
+    row("`appduck duck` (waits for the ramp), resident started, median",
+        ms(statistics.median(waited)), "", "ramp + %s" % ms(statistics.median(waited) - 0.3))
+    row("`appduck restore`, nothing held, median", ms(statistics.median(nothing)), "",
+        "%.1f× a bare start" % (statistics.median(nothing) / start))
+    row("resident and its keeper, resident memory, Linux", "%.1f MiB" % (max(resident_kib) / 1024))
 
 
 def peak_memory(appduck_path, server):
