@@ -268,41 +268,50 @@ def resident_processes(server):
 
 
 def hook_figures(appduck_path, server):
-    """The command-line forms against the 64 streams: a duck with the
-    resident up or to be started, waiting or not, a restore with nothing
-    held, beside a bare process start measured in the same run, and the
-    resident's memory with its keeper's."""
+    """The command-line forms: a duck with the hold's resident idle or to be
+    started, waiting or not, a restore with nothing held, beside a bare
+    process start measured in the same run, and the resident's memory with
+    its keeper's."""
     env = dict(server.env)
-    duck = [appduck_path, "duck", "--as", "bench", "--no-wait", "20", "player0"]
-    waiting = [appduck_path, "duck", "--as", "bench", "20", "player0"]
-    restore = [appduck_path, "restore", "--as", "bench"]
+    hook = lambda *args: [appduck_path] + list(args)
+    gone = lambda: sound_world.wait_until(lambda: not resident_processes(server), 10,
+                                          "no resident")
     bare = timed_run(["/bin/true"], env, 50)
-    held, starting, waited, nothing = [], [], [], []
-    resident_kib = []
+    starting, idle, started_waiting, idle_waiting, nothing, resident_kib = [], [], [], [], [], []
     for _ in range(10):
-        sound_world.wait_until(lambda: not resident_processes(server), 10, "no resident")
-        starting += timed_run(duck, env, 1)
-        held += timed_run(duck, env, 5)
+        gone()
+        starting += timed_run(hook("duck", "--as", "bench", "--no-wait", "20", "player0"), env, 1)
+        time.sleep(0.5)  # its ramp done: the resident idle
+        for _ in range(3):
+            idle += timed_run(hook("duck", "--as", "bench", "--no-wait", "20", "player0"), env, 1)
+            time.sleep(0.5)  # the hold's next duck ramps too: done before the next
         (resident,) = resident_processes(server)
         total = 0
         for pid in [resident] + children(resident):
             with open("/proc/%d/status" % pid) as status:
                 total += int(re.search(r"VmRSS:\s+(\d+)", status.read()).group(1))
         resident_kib.append(total)
-        timed_run(restore, env, 1)
-        sound_world.wait_until(lambda: not resident_processes(server), 10, "no resident")
-        waited += timed_run(waiting, env, 1)
-        timed_run(restore, env, 1)
-        sound_world.wait_until(lambda: not resident_processes(server), 10, "no resident")
-        nothing += timed_run(restore, env, 3)
+        timed_run(hook("restore", "--as", "bench"), env, 1)
+        gone()
+        started_waiting += timed_run(hook("duck", "--as", "bench", "20", "player0"), env, 1)
+        timed_run(hook("restore", "--as", "bench"), env, 1)
+        gone()
+        timed_run(hook("duck", "--as", "bench", "100", "player0"), env, 1)
+        idle_waiting += timed_run(hook("duck", "--as", "bench", "20", "player0"), env, 1)
+        timed_run(hook("restore", "--as", "bench"), env, 1)
+        gone()
+        nothing += timed_run(hook("restore", "--as", "bench"), env, 3)
     start = statistics.median(bare)
+    ramp = 0.3  # seconds
     row("`/bin/true`, a bare process start, median", ms(start))
-    row("`appduck duck --no-wait`, resident up, median", ms(statistics.median(held)), "",
-        "%.1f× a bare start" % (statistics.median(held) / start))
+    row("`appduck duck --no-wait`, the resident idle, median", ms(statistics.median(idle)), "",
+        "%.1f× a bare start" % (statistics.median(idle) / start))
     row("`appduck duck --no-wait` that starts the resident, median",
         ms(statistics.median(starting)))
-    row("`appduck duck` (waits for the ramp), resident started, median",
-        ms(statistics.median(waited)), "", "ramp + %s" % ms(statistics.median(waited) - 0.3))
+    row("`appduck duck`, waiting, the resident idle / started, median",
+        "%s / %s" % (ms(statistics.median(idle_waiting)), ms(statistics.median(started_waiting))),
+        "", "ramp + %s / + %s" % (ms(statistics.median(idle_waiting) - ramp),
+                                  ms(statistics.median(started_waiting) - ramp)))
     row("`appduck restore`, nothing held, median", ms(statistics.median(nothing)), "",
         "%.1f× a bare start" % (statistics.median(nothing) / start))
     row("resident and its keeper, resident memory, Linux", "%.1f MiB" % (max(resident_kib) / 1024))
