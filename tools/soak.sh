@@ -1,7 +1,7 @@
 #!/bin/sh
 # The real-sound suites (PulseAudio and PipeWire: replies, the keeper, ended
 # streams, 190 streams, a stalled server, own raw levels, several
-# controllers, real players, the user's hand, the clients) N times in a row for each preset
+# controllers, real players, the user's hand, hooks, the clients) N times in a row for each preset
 # while every core is kept busy, as on a loaded desktop, after 100,000 of
 # the explorer's schedules of several controllers; a pass count for each
 # preset at the end.
@@ -50,7 +50,7 @@ for preset in $presets; do
         explored=failed
     for run in $(seq "$runs"); do
         echo "== soak run $run of $runs ($preset), every core busy"
-        if ctest --preset "$preset" -R '^(real_sound|guarantees|own_levels|controllers|players|users_hand|clients)' \
+        if ctest --preset "$preset" -R '^(real_sound|guarantees|own_levels|controllers|players|users_hand|hooks|clients)' \
             --output-on-failure && tools/leftovers.sh; then
             passed=$((passed + 1))
         fi
