@@ -65,7 +65,12 @@ int duck_through_resident(const HookRequest& request)
     if (request.while_pid != 0 && !process_start_time(request.while_pid, &started))
         return fail("--while: no such process runs", "");
     HoldLink* link = nullptr;
-    const HoldReach reach = reach_resident(request.name, &link);
+    HoldReach reach = connect_to_hold(request.name, &link);
+    const char* missing = reach == HoldReach::kNone ? hold_place_missing(request.name) : nullptr;
+    if (missing)
+        return fail(missing, "");
+    if (reach == HoldReach::kNone)
+        reach = reach_resident(request.name, &link);
     if (reach == HoldReach::kForeign)
         return fail("another user's process answers for the hold ", request.name);
     if (reach != HoldReach::kReached)

@@ -46,6 +46,10 @@ enum class HoldReach {
     kForeign,  // the one that answers is another user's: never used
 };
 HoldReach connect_to_hold(const char* name, HoldLink** link);
+// Why no resident could keep a hold here (no sound server where the
+// environment points, no private place for the shared table), as a line
+// for the user; null when one can.
+const char* hold_place_missing(const char* name);
 // Starts a resident for the name: this program run with `marker` and the
 // name as its arguments, detached from our terminal, session and process
 // group, with no standard handle of ours. False when it could not start.

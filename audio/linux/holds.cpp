@@ -205,6 +205,21 @@ HoldReach connect_to_hold(const char* name, HoldLink** link)
     return *link ? HoldReach::kReached : HoldReach::kNone;
 }
 
+const char* hold_place_missing(const char* name)
+{
+    static char why[kPathBytes];
+    const char* server = sound_server_address();
+    struct stat status;
+    if (std::strncmp(server, "unix:", 5) == 0 && stat(server + 5, &status) != 0) {
+        std::snprintf(why, sizeof why, "no sound server at %s", server);
+        return why;
+    }
+    char path[sizeof(sockaddr_un::sun_path)];
+    if (!socket_path(name, path, true))
+        return "no private place for the shared table and its holds (APPDUCK_DEBUG=1 says why)";
+    return nullptr;
+}
+
 bool start_resident(const char* marker, const char* name)
 {
     posix_spawn_file_actions_t actions;

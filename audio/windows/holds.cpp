@@ -19,6 +19,11 @@ HoldEvent wait_for_hold_event(HoldListener*, uint64_t, uint32_t, uint64_t, HoldL
     return HoldEvent::kStopped;
 }
 
+const char* hold_place_missing(const char*)
+{
+    return hook_forms_missing();
+}
+
 HoldReach connect_to_hold(const char*, HoldLink**)
 {
     return HoldReach::kNone;

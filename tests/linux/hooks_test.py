@@ -215,7 +215,8 @@ class Hooks(sound_world.RawLevelsTestCase):
                                 ("appduck duck --as .. 20 mpv", 2),
                                 ("appduck duck --as %s 20 mpv" % ("x" * 300), 2),
                                 ("appduck duck abc mpv", 2),
-                                ("appduck duck --while 999999999 20 mpv", 1)]:
+                                ("appduck duck --while 999999999 20 mpv", 1),
+                                ("PULSE_SERVER=unix:/nowhere/native appduck duck 20 mpv", 1)]:
             with self.subTest(command=command):
                 done = self.hook(command)
                 self.assertEqual(done.returncode, status, done.stderr)
