@@ -1,10 +1,10 @@
-// The command-line forms' channels on Windows are not built yet: every
-// form but `list` says so and changes nothing.
+// The holds' channels on Windows are not built yet: duck, restore and
+// status say so and change nothing (run and list do not need them).
 #include "audio/hold_platform.h"
 
 const char* hook_forms_missing()
 {
-    return "duck, restore, run and status do not run on Windows yet";
+    return "duck, restore and status do not run on Windows yet";
 }
 
 HoldOpen open_hold_listener(const char*, HoldListener**)
@@ -51,13 +51,3 @@ bool write_hold_line(HoldLink*, const char*)
 
 void answer_on(HoldLink*) {}
 void close_hold_link(HoldLink*) {}
-
-bool start_command(char* const*, uint32_t*)
-{
-    return false;
-}
-
-int wait_for_command(uint32_t)
-{
-    return 1;
-}

@@ -182,10 +182,10 @@ class WineWorld(unittest.TestCase):
         return self.wine_env(APPDUCK_STANDIN_WORLD=windows_path(world_file),
                              APPDUCK_STANDIN_LOG=windows_path(log_file))
 
-    def run_appduck(self, world, commands, **extra_env):
-        """Runs appduck.exe over `world` with `commands` on its input; checks
-        the stand-in's reference log. The run's standard error is kept in
-        its `errors`."""
+    def run_appduck(self, world, commands, args=(), **extra_env):
+        """Runs appduck.exe (with `args`) over `world` with `commands` on its
+        input; checks the stand-in's reference log. The run's standard error
+        is kept in its `errors`."""
         env = self.standin_env(world)
         env.update(extra_env)
         log_file = os.path.join(self.workdir, "log.txt")
@@ -198,7 +198,7 @@ class WineWorld(unittest.TestCase):
         errors_file = os.path.join(self.workdir, "errors.txt")
         with open(input_file, "rb") as stdin, open(output_file, "wb") as stdout, \
                 open(errors_file, "wb") as stderr:
-            status = subprocess.run(["wine", APPDUCK], stdin=stdin, stdout=stdout,
+            status = subprocess.run(["wine", APPDUCK] + list(args), stdin=stdin, stdout=stdout,
                                     stderr=stderr, env=env, timeout=60).returncode
         with open(output_file, "rb") as output, open(log_file) as log, \
                 open(errors_file, "rb") as errors:
@@ -293,6 +293,14 @@ class EndToEnd(WineWorld):
         # End of input: each back to exactly its own.
         self.assertEqual(f32(run.sets(1)[-1][0]), f32(0.5))
         self.assertEqual(f32(run.sets(4)[-1][0]), f32(0.3))
+
+    def test_run_ducks_while_its_command_runs_and_passes_its_status(self):
+        run = self.run_appduck(self.mixed_world(), "",
+                               args=("run", "20", "player", "--", "cmd", "/c", "exit 3"))
+        self.assertEqual((run.status, run.output), (3, b""))
+        self.assertRamp(run, 1, 0.5, f32(0.2))
+        self.assertEqual(f32(run.sets(1)[-1][0]), f32(0.5))
+        self.assertEqual(len(run.sets(1)), 20, "ducked, then back as the command ended")
 
     def test_a_failing_call_during_the_restore_loses_no_session(self):
         # Two sessions of one process: each rebuild reads two process ids,
