@@ -93,6 +93,15 @@ bool path_beside_table(const char* suffix, char* path, int capacity, bool make);
 // The last stop signal that came (0: none), to be passed on to a command.
 int last_stop_signal();
 
+// ---- keeper.cpp, for holds.cpp ---------------------------------------------
+
+// Spawns this program (/proc/self/exe) with the arguments, in a session of
+// its own, the signals at their defaults, /dev/null for its standard
+// handles (its standard error kept when `keep_errors`) and, when
+// `descriptor` is not -1, that descriptor as `as`; nothing else of ours.
+// Returns 0 or the error.
+int spawn_detached(char* const* arguments, int descriptor, int as, bool keep_errors, int* pid);
+
 // ---- keeper.cpp, for clock_and_signals.cpp --------------------------------
 
 // This process is the keeper, started with its pipe.

@@ -16,14 +16,11 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <poll.h>
-#include <spawn.h>
 #include <sys/file.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
 #include <unistd.h>
-
-extern char** environ;
 
 struct HoldListener {
     int socket;
@@ -222,18 +219,6 @@ const char* hold_place_missing(const char* name)
 
 bool start_resident(const char* marker, const char* name)
 {
-    posix_spawn_file_actions_t actions;
-    posix_spawnattr_t attributes;
-    if (posix_spawn_file_actions_init(&actions) != 0)
-        return false;
-    if (posix_spawnattr_init(&attributes) != 0) {
-        posix_spawn_file_actions_destroy(&actions);
-        return false;
-    }
-    sigset_t every;
-    sigset_t none;
-    sigfillset(&every);
-    sigemptyset(&none);
     // Under APPDUCK_DEBUG the resident says why on our standard error, but
     // only into a file: a pipe there would keep a hook runner that reads it
     // to its end waiting for the resident's.
@@ -241,24 +226,10 @@ bool start_resident(const char* marker, const char* name)
     struct stat errors;
     const bool keep_errors = debug && *debug && std::strcmp(debug, "0") != 0 &&
                              fstat(STDERR_FILENO, &errors) == 0 && S_ISREG(errors.st_mode);
-    const bool prepared =
-        posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0) == 0 &&
-        posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0) == 0 &&
-        (keep_errors ||
-         posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, "/dev/null", O_WRONLY, 0) == 0) &&
-        posix_spawn_file_actions_addclosefrom_np(&actions, STDERR_FILENO + 1) == 0 &&
-        posix_spawnattr_setsigdefault(&attributes, &every) == 0 &&
-        posix_spawnattr_setsigmask(&attributes, &none) == 0 &&
-        posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSID | POSIX_SPAWN_SETSIGDEF |
-                                                  POSIX_SPAWN_SETSIGMASK) == 0;
     char program[] = "appduck";
     char* arguments[] = {program, const_cast<char*>(marker), const_cast<char*>(name), nullptr};
     pid_t pid = -1;
-    const int error = prepared ? posix_spawn(&pid, "/proc/self/exe", &actions, &attributes,
-                                             arguments, environ)
-                               : EINVAL;
-    posix_spawnattr_destroy(&attributes);
-    posix_spawn_file_actions_destroy(&actions);
+    const int error = spawn_detached(arguments, -1, -1, keep_errors, &pid);
     if (error != 0)
         diagnose("starting the resident failed: %s", std::strerror(error));
     return error == 0;

@@ -42,36 +42,9 @@ int lift_descriptor(int descriptor)
 // Returns 0 or the error that kept the keeper from starting.
 int spawn_keeper(int read_end, const char* marker, pid_t* pid)
 {
-    posix_spawn_file_actions_t actions;
-    posix_spawnattr_t attributes;
-    if (posix_spawn_file_actions_init(&actions) != 0)
-        return ENOMEM;
-    if (posix_spawnattr_init(&attributes) != 0) {
-        posix_spawn_file_actions_destroy(&actions);
-        return ENOMEM;
-    }
-    sigset_t every;
-    sigset_t none;
-    sigfillset(&every);
-    sigemptyset(&none);
-    const bool prepared =
-        posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0) == 0 &&
-        posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0) == 0 &&
-        posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, "/dev/null", O_WRONLY, 0) == 0 &&
-        posix_spawn_file_actions_adddup2(&actions, read_end, kKeeperDescriptor) == 0 &&
-        posix_spawn_file_actions_addclosefrom_np(&actions, kKeeperDescriptor + 1) == 0 &&
-        posix_spawnattr_setsigdefault(&attributes, &every) == 0 &&
-        posix_spawnattr_setsigmask(&attributes, &none) == 0 &&
-        posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSID | POSIX_SPAWN_SETSIGDEF |
-                                                  POSIX_SPAWN_SETSIGMASK) == 0;
     char name[] = "appduck";
     char* arguments[] = {name, const_cast<char*>(marker), nullptr};
-    const int error = prepared ? posix_spawn(pid, "/proc/self/exe", &actions, &attributes, arguments,
-                                             environ)
-                               : EINVAL;
-    posix_spawnattr_destroy(&attributes);
-    posix_spawn_file_actions_destroy(&actions);
-    return error;
+    return spawn_detached(arguments, read_end, kKeeperDescriptor, false, pid);
 }
 
 }  // namespace
@@ -165,6 +138,40 @@ void release_keeper()
         close(g_to_keeper);
     g_keeper = -1;
     g_to_keeper = -1;
+}
+
+int spawn_detached(char* const* arguments, int descriptor, int as, bool keep_errors, pid_t* pid)
+{
+    posix_spawn_file_actions_t actions;
+    posix_spawnattr_t attributes;
+    if (posix_spawn_file_actions_init(&actions) != 0)
+        return ENOMEM;
+    if (posix_spawnattr_init(&attributes) != 0) {
+        posix_spawn_file_actions_destroy(&actions);
+        return ENOMEM;
+    }
+    sigset_t every;
+    sigset_t none;
+    sigfillset(&every);
+    sigemptyset(&none);
+    const bool prepared =
+        posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0) == 0 &&
+        posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0) == 0 &&
+        (keep_errors ||
+         posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, "/dev/null", O_WRONLY, 0) == 0) &&
+        (descriptor < 0 || posix_spawn_file_actions_adddup2(&actions, descriptor, as) == 0) &&
+        posix_spawn_file_actions_addclosefrom_np(&actions,
+                                                 descriptor < 0 ? STDERR_FILENO + 1 : as + 1) == 0 &&
+        posix_spawnattr_setsigdefault(&attributes, &every) == 0 &&
+        posix_spawnattr_setsigmask(&attributes, &none) == 0 &&
+        posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSID | POSIX_SPAWN_SETSIGDEF |
+                                                  POSIX_SPAWN_SETSIGMASK) == 0;
+    const int error = prepared ? posix_spawn(pid, "/proc/self/exe", &actions, &attributes,
+                                             const_cast<char* const*>(arguments), environ)
+                               : EINVAL;
+    posix_spawnattr_destroy(&attributes);
+    posix_spawn_file_actions_destroy(&actions);
+    return error;
 }
 
 bool keeper_connection_given(int argc, char** argv, const char* marker)
