@@ -108,7 +108,8 @@ HoldOpen open_hold_listener(const char* name, HoldListener** listener)
         return taken ? HoldOpen::kTaken : HoldOpen::kFailed;
     }
     // The lock is ours: whatever socket is there is a dead resident's.
-    unlink(path);
+    if (unlink(path) == 0)
+        diagnose("the socket of a resident that died, %s, is replaced", path);
     const int listening = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
     const sockaddr_un address = address_of(path);
     if (listening < 0 ||

@@ -175,6 +175,10 @@ class Hooks(sound_world.RawLevelsTestCase):
                     os.kill(pid, signal.SIGKILL)
         sound_world.wait_until(lambda: self.raw("mpv", [self.music]) == [OWN], 5,
                                "the keeper's restore")
+        # The dead resident's socket is still there: the next one replaces it.
+        self.assertEqual(self.hook("appduck duck --as killed 20 mpv").stdout,
+                         '{"ok":true,"bajados":1}\n')
+        self.assertEqual(self.hook("appduck restore --as killed").stdout, '{"ok":true}\n')
 
     def test_a_second_duck_renews_the_hold_and_does_not_compound(self):
         self.assertEqual(self.hook("appduck duck --for 2 50 mpv").returncode, 0)
