@@ -222,7 +222,8 @@ class Hooks(sound_world.RawLevelsTestCase):
                                 ("appduck duck --while 999999999 20 mpv", 1),
                                 ("PULSE_SERVER=unix:/nowhere/native appduck duck 20 mpv", 1)]:
             with self.subTest(command=command):
-                done = self.hook(command)
+                # One line, whatever APPDUCK_TEST_DEBUG_DIR asks of the rest.
+                done = self.hook("APPDUCK_DEBUG= " + command)
                 self.assertEqual(done.returncode, status, done.stderr)
                 self.assertEqual(done.stdout, "")
                 self.assertRegex(done.stderr, r"^appduck: [^\n]+\n$")
