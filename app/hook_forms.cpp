@@ -265,10 +265,6 @@ int run_beside_duck(Controller& controller, const HookRequest& request)
 
 int run_hook_form(Controller& controller, const HookRequest& request)
 {
-    const char* missing = hook_forms_missing();
-    if (missing && (request.form == HookForm::kDuck || request.form == HookForm::kRestore ||
-                    request.form == HookForm::kStatus))
-        return fail(missing, "");
     switch (request.form) {
     case HookForm::kDuck:
         return duck_through_resident(request);

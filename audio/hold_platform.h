@@ -10,10 +10,6 @@
 struct HoldListener;  // a resident's channel, while it keeps its hold
 struct HoldLink;      // one connection over a hold's channel, either end
 
-// Why the forms that need a hold's channel (duck, restore, status) do not
-// run on this platform; null where they do.
-const char* hook_forms_missing();
-
 // The longest hold name, without its terminator.
 constexpr int kMaxHoldName = 32;
 

@@ -83,11 +83,6 @@ HoldLink* new_link(int socket)
 
 }  // namespace
 
-const char* hook_forms_missing()
-{
-    return nullptr;
-}
-
 HoldOpen open_hold_listener(const char* name, HoldListener** listener)
 {
     char path[sizeof(sockaddr_un::sun_path)];

@@ -16,6 +16,7 @@ import subprocess
 import sys
 import tempfile
 import time
+import types
 import unittest
 
 APPDUCK = None
@@ -301,6 +302,40 @@ class EndToEnd(WineWorld):
         self.assertRamp(run, 1, 0.5, f32(0.2))
         self.assertEqual(f32(run.sets(1)[-1][0]), f32(0.5))
         self.assertEqual(len(run.sets(1)), 20, "ducked, then back as the command ended")
+
+    def test_a_named_hold_from_hooks_ducks_and_its_restore_brings_it_back(self):
+        env = self.standin_env(self.mixed_world())
+        log_file = os.path.join(self.workdir, "log.txt")
+        def hook(*args):
+            # Files, not pipes (see run_appduck); the hook's own output.
+            with open(os.path.join(self.workdir, "out"), "w+b") as out, \
+                    open(os.path.join(self.workdir, "err"), "w+b") as err:
+                done = subprocess.run(["wine", APPDUCK] + list(args), env=env, stdin=subprocess.DEVNULL,
+                                      stdout=out, stderr=err, timeout=60)
+                out.seek(0)
+                err.seek(0)
+                return types.SimpleNamespace(returncode=done.returncode, stdout=out.read(),
+                                             stderr=err.read())
+        duck = hook("duck", "--as", "tts", "20", "player")
+        self.assertEqual((duck.returncode, duck.stdout), (0, ducked(1)), duck.stderr)
+        self.assertRegex(hook("status").stdout.decode(),
+                         r'^\{"name":"tts","pid":\d+,"exe":"appduck.exe","held":\['
+                         r'\{"name":"player.exe","pid":\d+,"percent":20\},'
+                         r'\{"name":"player.exe","pid":\d+,"percent":20\}\],"left_s":(299|300)\}\r\n$')
+        restore = hook("restore", "--as", "tts")
+        self.assertEqual((restore.returncode, restore.stdout), (0, OK), restore.stderr)
+        again = hook("restore", "--as", "tts")
+        self.assertEqual((again.returncode, again.stdout), (0, OK), "no such hold: at once")
+        def log():
+            with open(log_file) as lines:
+                return lines.read().splitlines()
+        deadline = time.time() + 10
+        while time.time() < deadline and not (log() and log()[-1].startswith("unloaded")):
+            time.sleep(0.1)  # the resident's end, after its reply
+        run = Run(b"", 0, log())
+        self.check_references(run.log)
+        self.assertRamp(run, 1, 0.5, f32(0.2))
+        self.assertEqual(f32(run.sets(1)[-1][0]), f32(0.5))
 
     def test_a_failing_call_during_the_restore_loses_no_session(self):
         # Two sessions of one process: each rebuild reads two process ids,
