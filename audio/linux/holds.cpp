@@ -5,6 +5,7 @@
 // resident dies, so a socket left by a killed one is known to be stale.
 #include "audio/audio_platform.h"
 #include "audio/diagnostics.h"
+#include "audio/hold_lines.h"
 #include "audio/hold_platform.h"
 #include "audio/linux/backend.h"
 
@@ -30,8 +31,7 @@ struct HoldListener {
 
 struct HoldLink {
     int socket;
-    char buffer[4096];  // what was read past the last line given
-    int filled;
+    HoldLineBuffer read;  // what was read past the last line given
 };
 
 namespace {
@@ -41,7 +41,7 @@ constexpr unsigned kProcessCheckMs = 100;
 
 HoldListener g_listener = {-1, -1, {}};
 // A resident serves one client at a time; a client has one resident.
-HoldLink g_links[2] = {{-1, {}, 0}, {-1, {}, 0}};
+HoldLink g_links[2] = {{-1, {{}, 0}}, {-1, {{}, 0}}};
 int g_null_output = -1;
 HoldLink* g_answering = nullptr;
 
@@ -73,7 +73,7 @@ HoldLink* new_link(int socket)
     for (HoldLink& link : g_links) {
         if (link.socket < 0) {
             link.socket = socket;
-            link.filled = 0;
+            link.read.filled = 0;
             return &link;
         }
     }
@@ -259,44 +259,45 @@ int hold_names(char (*names)[kMaxHoldName + 1], int capacity)
     return count;
 }
 
-bool read_hold_line(HoldLink* link, char* line, int capacity, uint64_t deadline_ms)
+namespace {
+
+// Waits for bytes within the deadline and appends them.
+bool read_more(void* source, HoldLineBuffer& buffer, uint64_t deadline_ms)
 {
+    const int socket = *static_cast<int*>(source);
     for (;;) {
-        char* end = static_cast<char*>(std::memchr(link->buffer, '\n', static_cast<size_t>(link->filled)));
-        if (end) {
-            const int length = static_cast<int>(end - link->buffer);
-            if (length >= capacity)
-                return false;
-            std::memcpy(line, link->buffer, static_cast<size_t>(length));
-            line[length] = 0;
-            link->filled -= length + 1;
-            std::memmove(link->buffer, end + 1, static_cast<size_t>(link->filled));
-            return true;
-        }
         const uint64_t now = monotonic_ms();
-        if (link->filled == static_cast<int>(sizeof link->buffer) || now >= deadline_ms)
+        if (now >= deadline_ms)
             return false;
-        pollfd waiting = {link->socket, POLLIN, 0};
+        pollfd waiting = {socket, POLLIN, 0};
         const int ready = poll(&waiting, 1, static_cast<int>(deadline_ms - now));
         if (ready < 0 && errno == EINTR)
             continue;
         if (ready <= 0)
             return false;
-        const ssize_t got = read(link->socket, link->buffer + link->filled,
-                                 sizeof link->buffer - static_cast<size_t>(link->filled));
+        const ssize_t got = read(socket, buffer.bytes + buffer.filled,
+                                 sizeof buffer.bytes - static_cast<size_t>(buffer.filled));
         if (got < 0 && errno == EINTR)
             continue;
         if (got <= 0)
             return false;
-        link->filled += static_cast<int>(got);
+        buffer.filled += static_cast<int>(got);
+        return true;
     }
+}
+
+}  // namespace
+
+bool read_hold_line(HoldLink* link, char* line, int capacity, uint64_t deadline_ms)
+{
+    return read_line_from(link->read, line, capacity, deadline_ms, read_more, &link->socket);
 }
 
 bool write_hold_line(HoldLink* link, const char* line)
 {
     char bytes[4096 + 2];
-    const int length = std::snprintf(bytes, sizeof bytes, "%s\n", line);
-    if (length < 0 || length >= static_cast<int>(sizeof bytes))
+    const int length = frame_hold_line(line, bytes, sizeof bytes);
+    if (length < 0)
         return false;
     for (int sent = 0; sent < length;) {
         const ssize_t wrote = send(link->socket, bytes + sent, static_cast<size_t>(length - sent),

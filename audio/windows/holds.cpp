@@ -13,6 +13,7 @@
 // next listing that finds no pipe behind it.
 #include "audio/audio_platform.h"
 #include "audio/diagnostics.h"
+#include "audio/hold_lines.h"
 #include "audio/hold_platform.h"
 
 #include <windows.h>
@@ -31,8 +32,7 @@ struct HoldListener {
 struct HoldLink {
     HANDLE pipe;
     bool served;  // the resident's end: the listener's own pipe
-    char buffer[4096];
-    int filled;
+    HoldLineBuffer read;
 };
 
 namespace {
@@ -44,7 +44,7 @@ constexpr DWORD kProcessCheckMs = 100;
 
 HoldListener g_listener = {INVALID_HANDLE_VALUE};
 wchar_t g_name_file[1024];  // the resident's, while it keeps its hold
-HoldLink g_links[2] = {{INVALID_HANDLE_VALUE, false, {}, 0}, {INVALID_HANDLE_VALUE, false, {}, 0}};
+HoldLink g_links[2] = {{INVALID_HANDLE_VALUE, false, {{}, 0}}, {INVALID_HANDLE_VALUE, false, {{}, 0}}};
 int g_saved_output = -1;
 HoldLink* g_answering = nullptr;
 
@@ -105,7 +105,7 @@ HoldLink* new_link(HANDLE pipe, bool served)
         if (link.pipe == INVALID_HANDLE_VALUE) {
             link.pipe = pipe;
             link.served = served;
-            link.filled = 0;
+            link.read.filled = 0;
             return &link;
         }
     }
@@ -352,50 +352,47 @@ int hold_names(char (*names)[kMaxHoldName + 1], int capacity)
     return count;
 }
 
-bool read_hold_line(HoldLink* link, char* line, int capacity, uint64_t deadline_ms)
+namespace {
+
+// Polls for bytes within the deadline and appends them.
+bool read_more(void* source, HoldLineBuffer& buffer, uint64_t deadline_ms)
 {
+    const HANDLE pipe = *static_cast<HANDLE*>(source);
     for (;;) {
-        char* end = static_cast<char*>(std::memchr(link->buffer, '\n', static_cast<size_t>(link->filled)));
-        if (end) {
-            int length = static_cast<int>(end - link->buffer);
-            const int taken = length + 1;
-            if (length > 0 && link->buffer[length - 1] == '\r')
-                --length;  // a reply written in text mode
-            if (length >= capacity)
-                return false;
-            std::memcpy(line, link->buffer, static_cast<size_t>(length));
-            line[length] = 0;
-            link->filled -= taken;
-            std::memmove(link->buffer, link->buffer + taken, static_cast<size_t>(link->filled));
-            return true;
-        }
-        if (link->filled == static_cast<int>(sizeof link->buffer) || monotonic_ms() >= deadline_ms)
+        if (monotonic_ms() >= deadline_ms)
             return false;
         DWORD available = 0;
-        if (!PeekNamedPipe(link->pipe, nullptr, 0, nullptr, &available, nullptr))
+        if (!PeekNamedPipe(pipe, nullptr, 0, nullptr, &available, nullptr))
             return false;  // the other end is gone
         if (available == 0) {
             Sleep(kReadPollMs);
             continue;
         }
-        const DWORD room = static_cast<DWORD>(sizeof link->buffer) - static_cast<DWORD>(link->filled);
+        const DWORD room = static_cast<DWORD>(sizeof buffer.bytes) - static_cast<DWORD>(buffer.filled);
         DWORD got = 0;
-        if (!ReadFile(link->pipe, link->buffer + link->filled, available < room ? available : room,
-                      &got, nullptr) ||
+        if (!ReadFile(pipe, buffer.bytes + buffer.filled, available < room ? available : room, &got,
+                      nullptr) ||
             got == 0)
             return false;
-        link->filled += static_cast<int>(got);
+        buffer.filled += static_cast<int>(got);
+        return true;
     }
+}
+
+}  // namespace
+
+bool read_hold_line(HoldLink* link, char* line, int capacity, uint64_t deadline_ms)
+{
+    return read_line_from(link->read, line, capacity, deadline_ms, read_more, &link->pipe);
 }
 
 bool write_hold_line(HoldLink* link, const char* line)
 {
     char bytes[4096 + 2];
-    const int length = std::snprintf(bytes, sizeof bytes, "%s\n", line);
-    if (length < 0 || length >= static_cast<int>(sizeof bytes))
-        return false;
+    const int length = frame_hold_line(line, bytes, sizeof bytes);
     DWORD wrote = 0;
-    return WriteFile(link->pipe, bytes, static_cast<DWORD>(length), &wrote, nullptr) &&
+    return length >= 0 &&
+           WriteFile(link->pipe, bytes, static_cast<DWORD>(length), &wrote, nullptr) &&
            wrote == static_cast<DWORD>(length);
 }
 
