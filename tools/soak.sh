@@ -50,6 +50,12 @@ for preset in $presets; do
         explored=failed
     for run in $(seq "$runs"); do
         echo "== soak run $run of $runs ($preset), every core busy"
+        # Every appduck's diagnostics and every server's log of the run, so
+        # a failure seen once can still be read afterwards.
+        APPDUCK_TEST_DEBUG_DIR="$PWD/$logs/debug-$preset-$run"
+        rm -rf "$APPDUCK_TEST_DEBUG_DIR"
+        mkdir -p "$APPDUCK_TEST_DEBUG_DIR"
+        export APPDUCK_TEST_DEBUG_DIR
         if ctest --preset "$preset" -R '^(real_sound|guarantees|own_levels|controllers|players|users_hand|hooks|clients)' \
             --output-on-failure && tools/leftovers.sh; then
             passed=$((passed + 1))

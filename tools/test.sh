@@ -9,7 +9,9 @@
 #   start a program once more;
 # - windows: the unit suite under Wine, the smoke test, the end-to-end
 #   suite against the stand-in audio service, the .zip;
-# - sanitize: the native suite under AddressSanitizer and UBSan;
+# - sanitize: the native suite under AddressSanitizer and UBSan, each
+#   real-sound suite on PulseAudio and, on PipeWire, the two whose paths
+#   differ there (tools/soak.sh runs them all on both);
 # - fuzz: the command loop under libFuzzer for a minute.
 # After each, no process a test started may still be running.
 set -eu
@@ -23,7 +25,13 @@ export APPDUCK_TEST_RUN
 for preset in linux windows sanitize fuzz; do
     cmake --preset "$preset"
     cmake --build --preset "$preset"
-    ctest --preset "$preset" -j "$jobs"
+    # Under the sanitizers, PipeWire's own paths (a stream's first report
+    # of 0, a refused second connection, no listed stream memory) are met
+    # in players and users_hand; the linux preset runs every suite on both
+    # servers, and the CI stays well under half an hour.
+    skip=""
+    [ "$preset" = sanitize ] && skip='^(real_sound|guarantees|own_levels|controllers|hooks)_pipewire$'
+    ctest --preset "$preset" -j "$jobs" ${skip:+-E "$skip"}
     tools/leftovers.sh
     if [ "$preset" = linux ]; then
         # A desktop's sound setup in the caller's environment must not

@@ -143,7 +143,12 @@ class SoundServer:
                     "--load=module-native-protocol-unix",
                     "--load=module-null-sink sink_name=test"]
             args += ["--load=%s" % module for module in self.extra_modules]
-        self.process = subprocess.Popen(args, env=self.env, stdin=subprocess.DEVNULL,
+        env = self.env
+        if os.environ.get("APPDUCK_TEST_DEBUG_DIR"):
+            # What WirePlumber saves and restores of each stream, for the
+            # post-mortem of a stream memory gone wrong.
+            env = dict(env, WIREPLUMBER_DEBUG="I")
+        self.process = subprocess.Popen(args, env=env, stdin=subprocess.DEVNULL,
                                         stdout=log, stderr=log, start_new_session=True)
         log.close()
         wait_until(self.answers, 10, "the sound server")
@@ -259,6 +264,10 @@ class SoundServer:
                 except ProcessLookupError:
                     pass
         self.stop()
+        folder = os.environ.get("APPDUCK_TEST_DEBUG_DIR")
+        if folder:
+            shutil.copy(os.path.join(self.dir, "server.log"),
+                        tempfile.mktemp(prefix="server.", suffix=".log", dir=folder))
         shutil.rmtree(self.dir, ignore_errors=True)
 
 
