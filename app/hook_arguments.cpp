@@ -122,6 +122,7 @@ HookRequest read_hook_arguments(int argc, char** argv)
                 return mistake("a hold's name is 1 to 32 letters, digits, '.', '_' or '-', "
                                "not starting with '.'");
             std::strcpy(request.name, argv[i]);
+            request.named = true;
         } else if (std::strcmp(option, "--for") == 0 && has_value && !timed) {
             if (!read_seconds(argv[++i], &request.for_ms))
                 return mistake("--for takes seconds: 30, 2.5, or 0 for until restored");
@@ -141,7 +142,6 @@ HookRequest read_hook_arguments(int argc, char** argv)
             return mistake("unknown option, or one given twice or without its value");
         }
     }
-    const bool named = std::strcmp(request.name, "default") != 0;
     if (std::strcmp(form, "list") == 0 || std::strcmp(form, "status") == 0) {
         if (argc != 2)
             return mistake("list and status take no arguments");
@@ -149,7 +149,7 @@ HookRequest read_hook_arguments(int argc, char** argv)
         return request;
     }
     if (std::strcmp(form, "restore") == 0) {
-        if (i != argc || timed || request.no_wait || (request.all && named))
+        if (i != argc || timed || request.no_wait || (request.all && request.named))
             return mistake("restore takes --as NAME or --all, nothing else");
         request.form = HookForm::kRestore;
         return request;

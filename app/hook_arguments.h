@@ -21,6 +21,7 @@ enum class HookForm { kDuck, kRestore, kRun, kList, kStatus, kMistake };
 struct HookRequest {
     HookForm form = HookForm::kMistake;
     char name[kMaxHoldName + 1] = "default";
+    bool named = false;      // --as given
     bool all = false;        // restore --all
     uint64_t for_ms = kDefaultHoldMs;  // 0: until restored
     uint32_t while_pid = 0;  // 0: no process watched

@@ -238,22 +238,41 @@ int print_status()
     return 0;
 }
 
+// A named run's channel; null (said on standard error) when the name is
+// kept by another appduck or has no place here: the run goes on unnamed.
+HoldListener* open_run_hold(const HookRequest& request)
+{
+    HoldListener* listener = nullptr;
+    if (!request.named)
+        return nullptr;
+    const HoldOpen opened = open_hold_listener(request.name, &listener);
+    if (opened == HoldOpen::kOpened)
+        return listener;
+    std::fprintf(stderr, "appduck: the hold %s %s: this run's duck goes on without its name\n",
+                 request.name,
+                 opened == HoldOpen::kTaken ? "is kept by another appduck" : "has no channel here");
+    return nullptr;
+}
+
 // Ducks, runs the command and restores when it ends, however it ends. The
 // command is ours, so sparing our own tree spares its voice. The duck's
 // reply is not printed: our output is the command's.
 int run_beside_duck(Controller& controller, const HookRequest& request)
 {
     join_object_runtime();
+    HoldListener* listener = open_run_hold(request);
     spare_tree_of(controller.spared, own_process_id());
     duck_sessions(controller, request.duck_line);
-    int status = 1;
     uint32_t pid = 0;
-    if (input_interrupted())
+    const bool stopped = input_interrupted();
+    if (stopped)
         std::fprintf(stderr, "appduck: stopped before the command started\n");
-    else if (!start_command(request.command, &pid))
-        status = 127;  // as a shell says of a command it cannot run
-    else
-        status = wait_for_command(pid);
+    const bool started = !stopped && start_command(request.command, &pid);
+    if (started && listener)
+        keep_hold_for_command(controller, request.name, listener, pid);
+    // 127, as a shell says of a command it cannot run.
+    const int status = stopped ? 1 : started ? wait_for_command(pid) : 127;
+    close_hold_listener(listener);
     restore_command(controller, "restore");
     let_keeper_go(controller);
     release_sessions(controller.sessions);

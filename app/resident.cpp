@@ -18,6 +18,8 @@ namespace {
 constexpr uint64_t kFirstRequestMs = 5000;
 // A client has this long to write its whole request.
 constexpr uint64_t kRequestMs = 2000;
+// How often a named run looks whether its command still runs.
+constexpr uint64_t kCommandCheckMs = 20;
 
 struct Hold {
     const char* name;
@@ -25,6 +27,7 @@ struct Hold {
     uint64_t deadline_ms = 0;  // 0: none
     uint32_t watched = 0;
     uint64_t watched_started = 0;
+    uint32_t command = 0;  // a named run's: the hold lasts as long as it
 };
 
 // "hold FOR_MS PID STARTED": the hold's bound, renewed by each duck.
@@ -53,7 +56,7 @@ void say_status(const Hold& hold)
     const uint64_t left =
         hold.deadline_ms == 0 ? 0 : hold.deadline_ms > now ? hold.deadline_ms - now : 1;
     emit("%s %u %llu %u", hold.name, own_process_id(), static_cast<unsigned long long>(left),
-         hold.watched);
+         hold.command != 0 ? hold.command : hold.watched);
     end_reply();
 }
 
@@ -66,9 +69,13 @@ bool serve(Controller& controller, Hold& hold, HoldLink* link, HoldListener* lis
     if (!read_hold_line(link, line, sizeof line, until))
         return true;
     if (std::strncmp(line, "hold ", 5) == 0) {
+        // A run's hold keeps its command's bound, whatever the duck asks.
+        Hold asked = hold;
         if (!read_hold_line(link, duck, sizeof duck, until) || std::strncmp(duck, "duck ", 5) != 0 ||
-            !read_bound(line, hold))
+            !read_bound(line, asked))
             return true;
+        if (hold.command == 0)
+            hold = asked;
         write_hold_line(link, kTakenLine);
         answer_on(link);
         run_command_line(controller, duck);
@@ -96,6 +103,26 @@ bool serve(Controller& controller, Hold& hold, HoldLink* link, HoldListener* lis
 bool started_as_resident(int argc, char** argv)
 {
     return argc == 3 && std::strcmp(argv[1], kResidentMarker) == 0;
+}
+
+void keep_hold_for_command(Controller& controller, const char* name, HoldListener* listener,
+                           uint32_t command)
+{
+    Hold hold;
+    hold.name = name;
+    hold.held = true;
+    hold.command = command;
+    while (!input_interrupted() && command_running(command)) {
+        HoldLink* link = nullptr;
+        if (wait_for_hold_event(listener, monotonic_ms() + kCommandCheckMs, 0, 0, &link) !=
+            HoldEvent::kRequest)
+            continue;
+        const bool goes_on = serve(controller, hold, link, listener);
+        close_hold_link(link);
+        if (!goes_on)
+            return;
+    }
+    close_hold_listener(listener);
 }
 
 int run_resident(Controller& controller, const char* name)

@@ -66,7 +66,9 @@ void close_hold_link(HoldLink* link);
 // A command run beside a duck, started with our standard handles; false
 // when it could not be started (why is said).
 bool start_command(char* const* argv, uint32_t* pid);
+// Whether the command still runs; one that ended is still waited for.
+bool command_running(uint32_t pid);
 // Waits until the command ends: its exit status, or 128 + the signal that
-// ended it. A stop signal to us meanwhile is passed on to it, and the
-// wait goes on.
+// ended it. A stop signal to us, meanwhile or before, is passed on to it,
+// and the wait goes on.
 int wait_for_command(uint32_t pid);

@@ -41,10 +41,27 @@ bool start_command(char* const* argv, uint32_t* pid)
     return true;
 }
 
+bool command_running(uint32_t pid)
+{
+    // Looked at without reaping it: its status is wait_for_command's.
+    siginfo_t info{};
+    return waitid(P_PID, static_cast<id_t>(pid), &info, WEXITED | WNOHANG | WNOWAIT) == 0 &&
+           info.si_pid == 0;
+}
+
 int wait_for_command(uint32_t pid)
 {
     int passed = 0;
     for (;;) {
+        // Each kind of stop signal is passed on once: one from the
+        // terminal reached the command too, and a command that takes a
+        // first Ctrl+C gracefully must not get a second from us. One that
+        // came before this wait (while a named run served its hold) too.
+        const int signal_number = last_stop_signal();
+        if (signal_number != 0 && signal_number != passed) {
+            kill(static_cast<pid_t>(pid), signal_number);
+            passed = signal_number;
+        }
         int status = 0;
         const pid_t ended = waitpid(static_cast<pid_t>(pid), &status, 0);
         if (ended == static_cast<pid_t>(pid)) {
@@ -56,13 +73,5 @@ int wait_for_command(uint32_t pid)
         }
         if (errno != EINTR)
             return 127;
-        // Each kind of stop signal is passed on once: one from the
-        // terminal reached the command too, and a command that takes a
-        // first Ctrl+C gracefully must not get a second from us.
-        const int signal_number = last_stop_signal();
-        if (signal_number != 0 && signal_number != passed) {
-            kill(static_cast<pid_t>(pid), signal_number);
-            passed = signal_number;
-        }
     }
 }

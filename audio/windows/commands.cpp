@@ -77,6 +77,11 @@ bool start_command(char* const* argv, uint32_t* pid)
     return true;
 }
 
+bool command_running(uint32_t)
+{
+    return g_command && WaitForSingleObject(g_command, 0) == WAIT_TIMEOUT;
+}
+
 int wait_for_command(uint32_t)
 {
     DWORD code = 1;

@@ -7,6 +7,7 @@ left and the music at its own level, exactly.
 
 usage: hooks_test.py appduck [unittest arguments]
 """
+import json
 import os
 import re
 import shlex
@@ -199,16 +200,38 @@ class Hooks(sound_world.RawLevelsTestCase):
     def test_run_passes_its_commands_status_and_a_signal_through(self):
         self.assertEqual(self.hook("appduck run 20 mpv -- sh -c 'exit 3'").returncode, 3)
         self.assertEqual(self.raw("mpv", [self.music]), [OWN])
-        started = os.path.join(self.workdir, "started")
-        runner = subprocess.Popen(
-            ["appduck", "run", "20", "mpv", "--", "sh", "-c",
-             "trap 'echo got TERM; exit 9' TERM; touch %s; while :; do sleep 0.05; done" % started],
-            env=self.env, stdout=subprocess.PIPE, text=True)
-        sound_world.wait_until(lambda: os.path.exists(started), 5, "the command's start")
-        self.assertShare(0.2, "ducked while it runs")
+        # Named, its hold is seen in status for as long as the command runs.
+        runner, command = self.start_run("speaking", "trap 'echo got TERM; exit 9' TERM")
+        held, = [json.loads(line) for line in self.hook("appduck status").stdout.splitlines()]
+        self.assertEqual((held["name"], held["pid"], held["while"], held["held"][0]["percent"]),
+                         ("speaking", runner.pid, command, 20))
         runner.send_signal(signal.SIGTERM)
         output, _ = runner.communicate(timeout=10)
         self.assertEqual((runner.returncode, output), (9, "got TERM\n"))
+
+    def test_a_named_runs_restore_lifts_its_duck_while_the_command_goes_on(self):
+        runner, _ = self.start_run("early", ":")
+        self.assertEqual(self.hook("appduck restore --as early").stdout, '{"ok":true}\n')
+        self.assertEqual(self.raw("mpv", [self.music]), [OWN])
+        self.assertIsNone(runner.poll(), "the command still runs")
+        open(os.path.join(self.workdir, "done"), "w").close()
+        self.assertEqual(runner.communicate(timeout=10), ("", None))
+        self.assertEqual(runner.returncode, 4)
+
+    def start_run(self, name, trap):
+        """`run --as name` of a command that waits for a file "done", then
+        exits 4; returns the runner and the command's process id once the
+        duck holds."""
+        started = os.path.join(self.workdir, "started")
+        runner = subprocess.Popen(
+            ["appduck", "run", "--as", name, "20", "mpv", "--", "sh", "-c",
+             "%s; echo $$ > %s; while [ ! -e done ]; do sleep 0.05; done; exit 4" % (trap, started)],
+            env=self.env, cwd=self.workdir, stdout=subprocess.PIPE, text=True)
+        sound_world.wait_until(lambda: os.path.exists(started) and os.path.getsize(started), 5,
+                               "the command's start")
+        self.assertShare(0.2, "ducked while it runs")
+        with open(started) as pid:
+            return runner, int(pid.read())
 
     # -- bad input -----------------------------------------------------------
 
