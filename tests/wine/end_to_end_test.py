@@ -303,6 +303,20 @@ class EndToEnd(WineWorld):
         self.assertEqual(f32(run.sets(1)[-1][0]), f32(0.5))
         self.assertEqual(len(run.sets(1)), 20, "ducked, then back as the command ended")
 
+    def test_a_named_run_is_seen_in_status_and_its_restore_lifts_it_early(self):
+        # The command itself asks for the status, then restores the run's hold.
+        me = "Z:" + os.path.abspath(APPDUCK).replace("/", "\\")
+        run = self.run_appduck(self.mixed_world(), "", args=(
+            "run", "--as", "early", "20", "player", "--", "cmd", "/c",
+            "%s status & %s restore --as early & exit 5" % (me, me)))
+        self.assertEqual(run.status, 5, run.errors)
+        self.assertRegex(run.output.decode(),
+                         r'^\{"name":"early","pid":\d+,"exe":"appduck.exe","held":\[[^]]+\],'
+                         r'"while":\d+\}\r\n\{"ok":true\}\r\n$')
+        self.assertRamp(run, 1, 0.5, f32(0.2))
+        self.assertEqual(f32(run.sets(1)[-1][0]), f32(0.5))
+        self.assertEqual(len(run.sets(1)), 20, "lifted once, by the restore")
+
     def test_a_named_hold_from_hooks_ducks_and_its_restore_brings_it_back(self):
         env = self.standin_env(self.mixed_world())
         log_file = os.path.join(self.workdir, "log.txt")
