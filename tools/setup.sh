@@ -9,7 +9,7 @@
 set -eu
 run_packages="cmake ninja-build pkg-config g++ libpulse-dev pulseaudio pulseaudio-utils"
 test_packages="googletest g++-mingw-w64-x86-64-posix wine wine64 python3
-pipewire pipewire-pulse wireplumber dbus
+pipewire pipewire-bin pipewire-pulse wireplumber dbus
 clang libclang-rt-14-dev libbenchmark-dev valgrind nodejs scdoc
 dpkg-dev lintian espeak-ng python3-venv python3-setuptools python3-wheel mpv"
 case "${1:-all}" in

@@ -156,6 +156,15 @@ class SoundServer:
             self.pactl("load-module", "module-null-sink", "sink_name=test")
             wait_until(lambda: "test" in self.pactl("list", "short", "sinks"), 10,
                        "the null sink")
+            # The pulse server lists the sink before WirePlumber takes it
+            # for the streams' target: a stream that comes in between finds
+            # none and is refused ("target not found", Input/output error).
+            wait_until(self.sink_is_the_default, 10, "WirePlumber's choice of the null sink")
+
+    def sink_is_the_default(self):
+        done = subprocess.run(["pw-metadata", "-n", "default", "0", "default.audio.sink"],
+                              env=self.env, capture_output=True, text=True, timeout=10)
+        return "\"name\":\"test\"" in done.stdout
 
     def answers(self):
         return subprocess.run(["pactl", "info"], env=self.env, stdout=subprocess.DEVNULL,
@@ -512,8 +521,10 @@ class Appduck:
         env = env or server.env
         env = dict(env, APPDUCK_DEBUG="1") if debug_log else env
         folder = os.environ.get("APPDUCK_TEST_DEBUG_DIR")
+        self.own_log = None  # closed with the process
         if folder and not debug_log:
-            debug_log = open(tempfile.mktemp(prefix="appduck.", suffix=".log", dir=folder), "w")
+            debug_log = self.own_log = open(tempfile.mktemp(prefix="appduck.", suffix=".log",
+                                                            dir=folder), "w")
         self.process = subprocess.Popen([APPDUCK], env=env, stdin=subprocess.PIPE,
                                         stdout=subprocess.PIPE,
                                         stderr=debug_log or subprocess.PIPE)
@@ -546,13 +557,15 @@ class Appduck:
         self.process.stdout.close()
         if self.process.stderr:
             self.process.stderr.close()
+        if self.own_log:
+            self.own_log.close()
         return output, status
 
     def kill(self):
         if self.process.poll() is None:
             self.process.kill()
         self.process.wait()
-        for stream in (self.process.stdin, self.process.stdout, self.process.stderr):
+        for stream in (self.process.stdin, self.process.stdout, self.process.stderr, self.own_log):
             if stream and not stream.closed:
                 stream.close()
 
