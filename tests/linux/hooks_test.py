@@ -217,6 +217,13 @@ class Hooks(sound_world.RawLevelsTestCase):
         open(os.path.join(self.workdir, "done"), "w").close()
         self.assertEqual(runner.communicate(timeout=10), ("", None))
         self.assertEqual(runner.returncode, 4)
+        # A name a resident keeps: the run ducks unnamed, and says so.
+        self.assertEqual(self.hook("appduck duck --as early 50 mpv").returncode, 0)
+        done = self.hook("APPDUCK_DEBUG= appduck run --as early 20 mpv -- sh -c 'exit 6'")
+        self.assertEqual((done.returncode, done.stderr), (6, "appduck: the hold early is kept by "
+                         "another appduck: this run's duck goes on without its name\n"))
+        self.assertShare(0.5, "the resident's hold stands after the run")
+        self.assertEqual(self.hook("appduck restore --as early").stdout, '{"ok":true}\n')
 
     def start_run(self, name, trap):
         """`run --as name` of a command that waits for a file "done", then
