@@ -260,7 +260,7 @@ class Hooks(sound_world.RawLevelsTestCase):
                 self.assertEqual(self.raw("mpv", [self.music]), [OWN])
                 self.assertEqual(sound_world.appduck_processes(self.server), [])
 
-    def test_a_hold_another_user_listens_on_is_not_used(self):
+    def test_a_hold_another_user_listens_on_or_none_can_have_is_not_used(self):
         self.hook("appduck duck --as probe 100 nothing-plays-this")  # makes the shared place
         self.hook("appduck restore --as probe")
         place = subprocess.run(["sh", "-c", "ls -d \"$XDG_RUNTIME_DIR\"/appduck"], env=self.env,
@@ -288,6 +288,18 @@ class Hooks(sound_world.RawLevelsTestCase):
             os.waitpid(pid, 0)
             listener.close()
             os.unlink(path)
+        # A name whose lock cannot be opened: a run ducks unnamed, says so,
+        # and its command still sees its duck.
+        os.mkdir(path + ".lock")
+        try:
+            done = self.hook("APPDUCK_DEBUG= appduck run --as theirs 20 mpv -- "
+                             "sh -c 'appduck status; exit 6'")
+        finally:
+            os.rmdir(path + ".lock")
+        self.assertEqual((done.returncode, done.stderr), (6, "appduck: the hold theirs has no "
+                         "channel here: this run's duck goes on without its name\n"))
+        held, = [json.loads(line) for line in done.stdout.splitlines()]
+        self.assertEqual((held.get("name"), held["held"][0]["percent"]), (None, 20))
 
 
 if __name__ == "__main__":
