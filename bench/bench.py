@@ -9,6 +9,8 @@ usage: bench.py BUILD_LINUX BUILD_WINDOWS STANDIN_PREFIX
 - replies to `duck` and `restore` of every stream, with 16 and 190 streams;
 - the keeper: what starting it adds to the first `duck`, its memory while it
   waits, and how soon it restores after a SIGKILL, natively and under Wine;
+- the command-line forms (a hold's duck and restore) beside a bare process
+  start, and a resident's memory, natively and under Wine;
 - the Windows exe's size and imports, the Linux program's peak memory.
 """
 import json
@@ -71,11 +73,11 @@ class Appduck:
         return self.process.wait(30)
 
 
-def timed_run(command, env, count):
+def timed_run(command, env, count, check=True):
     times = []
     for _ in range(count):
         started = time.perf_counter()
-        subprocess.run(command, env=env, check=True, stdout=subprocess.DEVNULL)
+        subprocess.run(command, env=env, check=check, stdout=subprocess.DEVNULL)
         times.append(time.perf_counter() - started)
     return times
 
@@ -130,7 +132,7 @@ def native_figures(appduck_path, server, workdir):
         ramp_figures(appduck_path, server)
         peak_memory(appduck_path, server)
         keeper_figures(appduck_path, server)
-        hook_figures(appduck_path, server)
+        linux_hook_figures(appduck_path, server)
         # 190 streams: the rest in one more client, on a second sink.
         server.add_sink("second")
         players.append(subprocess.Popen([STREAM_POOL, "126", "second"], env=server.env))
@@ -267,54 +269,66 @@ def resident_processes(server):
             if b"--resident" in open("/proc/%d/cmdline" % pid, "rb").read()]
 
 
-def hook_figures(appduck_path, server):
+def rss_kib(pids):
+    total = 0
+    for pid in pids:
+        with open("/proc/%d/status" % pid) as status:
+            total += int(re.search(r"VmRSS:\s+(\d+)", status.read()).group(1))
+    return total
+
+
+def hook_figures(where, appduck, bare, env, residents, memory, names, rounds):
     """The command-line forms: a duck with the hold's resident idle or to be
     started, waiting or not, a restore with nothing held, beside a bare
     process start measured in the same run, and the resident's memory with
-    its keeper's."""
-    env = dict(server.env)
-    hook = lambda *args: [appduck_path] + list(args)
-    gone = lambda: sound_world.wait_until(lambda: not resident_processes(server), 10,
-                                          "no resident")
-    bare = timed_run(["/bin/true"], env, 50)
+    its keeper's. `appduck` and `bare` are command prefixes, `residents()`
+    the hold's resident processes, `memory()` their KiB with the keeper's."""
+    hook = lambda *args: appduck + list(args)
+    gone = lambda: sound_world.wait_until(lambda: not residents(), 10, "no resident")
+    bare_times = timed_run(bare, env, 5 * rounds, check=False)
     starting, idle, started_waiting, idle_waiting, nothing, resident_kib = [], [], [], [], [], []
-    for _ in range(10):
+    for _ in range(rounds):
         gone()
-        starting += timed_run(hook("duck", "--as", "bench", "--no-wait", "20", "player0"), env, 1)
+        starting += timed_run(hook("duck", "--as", "bench", "--no-wait", "20", names), env, 1)
         time.sleep(0.5)  # its ramp done: the resident idle
         for _ in range(3):
-            idle += timed_run(hook("duck", "--as", "bench", "--no-wait", "20", "player0"), env, 1)
+            idle += timed_run(hook("duck", "--as", "bench", "--no-wait", "20", names), env, 1)
             time.sleep(0.5)  # the hold's next duck ramps too: done before the next
-        (resident,) = resident_processes(server)
-        total = 0
-        for pid in [resident] + children(resident):
-            with open("/proc/%d/status" % pid) as status:
-                total += int(re.search(r"VmRSS:\s+(\d+)", status.read()).group(1))
-        resident_kib.append(total)
+        resident_kib.append(memory())
         timed_run(hook("restore", "--as", "bench"), env, 1)
         gone()
-        started_waiting += timed_run(hook("duck", "--as", "bench", "20", "player0"), env, 1)
+        started_waiting += timed_run(hook("duck", "--as", "bench", "20", names), env, 1)
         timed_run(hook("restore", "--as", "bench"), env, 1)
         gone()
-        timed_run(hook("duck", "--as", "bench", "100", "player0"), env, 1)
-        idle_waiting += timed_run(hook("duck", "--as", "bench", "20", "player0"), env, 1)
+        timed_run(hook("duck", "--as", "bench", "100", names), env, 1)
+        idle_waiting += timed_run(hook("duck", "--as", "bench", "20", names), env, 1)
         timed_run(hook("restore", "--as", "bench"), env, 1)
         gone()
         nothing += timed_run(hook("restore", "--as", "bench"), env, 3)
-    start = statistics.median(bare)
+    start = statistics.median(bare_times)
     ramp = 0.3  # seconds
-    row("`/bin/true`, a bare process start, median", ms(start))
-    row("`appduck duck --no-wait`, the resident idle, median", ms(statistics.median(idle)), "",
-        "%.1f× a bare start" % (statistics.median(idle) / start))
-    row("`appduck duck --no-wait` that starts the resident, median",
+    shown = " ".join(bare[:-1] + [os.path.basename(bare[-1])])
+    row("`%s`, a bare process start, %s, median" % (shown, where), ms(start))
+    row("`appduck duck --no-wait`, the resident idle, %s, median" % where,
+        ms(statistics.median(idle)), "", "%.1f× a bare start" % (statistics.median(idle) / start))
+    row("`appduck duck --no-wait` that starts the resident, %s, median" % where,
         ms(statistics.median(starting)))
-    row("`appduck duck`, waiting, the resident idle / started, median",
+    row("`appduck duck`, waiting, the resident idle / started, %s, median" % where,
         "%s / %s" % (ms(statistics.median(idle_waiting)), ms(statistics.median(started_waiting))),
         "", "ramp + %s / + %s" % (ms(statistics.median(idle_waiting) - ramp),
                                   ms(statistics.median(started_waiting) - ramp)))
-    row("`appduck restore`, nothing held, median", ms(statistics.median(nothing)), "",
+    row("`appduck restore`, nothing held, %s, median" % where, ms(statistics.median(nothing)), "",
         "%.1f× a bare start" % (statistics.median(nothing) / start))
-    row("resident and its keeper, resident memory, Linux", "%.1f MiB" % (max(resident_kib) / 1024))
+    row("resident and its keeper, resident memory, %s" % where,
+        "%.1f MiB" % (max(resident_kib) / 1024))
+
+
+def linux_hook_figures(appduck_path, server):
+    def memory():
+        (resident,) = resident_processes(server)
+        return rss_kib([resident] + children(resident))
+    hook_figures("Linux", [appduck_path], ["/bin/true"], dict(server.env),
+                 lambda: resident_processes(server), memory, "player0", 10)
 
 
 def peak_memory(appduck_path, server):
@@ -379,6 +393,7 @@ def wine_figures(exe, prefix):
         rebuild = statistics.median(appduck.times(b"duck 20 nobody", 100))
         appduck.close()
         first_sets, restored = wine_keeper_times(exe, env, log)
+        wine_hook_figures(exe, env, prefix)
         subprocess.run(["wineserver", "-k"], env=env)
         with open(log) as lines:
             sets = [float(line.split()[3]) for line in lines
@@ -402,6 +417,34 @@ def wine_figures(exe, prefix):
                          ms(statistics.median(restored) / 1000)))
     finally:
         shutil.rmtree(work, ignore_errors=True)
+
+
+def wine_processes(prefix, marker):
+    """Unix pids of the Wine processes in the prefix whose command line
+    carries the marker."""
+    pids = []
+    for entry in filter(str.isdigit, os.listdir("/proc")):
+        try:
+            with open("/proc/%s/cmdline" % entry, "rb") as cmdline:
+                if marker not in cmdline.read():
+                    continue
+            with open("/proc/%s/environ" % entry, "rb") as environ:
+                if ("WINEPREFIX=%s" % prefix).encode() in environ.read().split(b"\0"):
+                    pids.append(int(entry))
+        except OSError:
+            pass  # gone meanwhile
+    return pids
+
+
+def wine_hook_figures(exe, env, prefix):
+    """The hook forms of appduck.exe, beside a bare start of a program built
+    as it is (the tests' idle process, which exits at once without its
+    argument): both go through the same Wine loader and wineserver."""
+    bare = os.path.join(os.path.dirname(exe), "..", "tests", "idle_process.exe")
+    hook_figures("Wine", ["wine", exe], ["wine", os.path.normpath(bare)], env,
+                 lambda: wine_processes(prefix, b"--resident"),
+                 lambda: rss_kib(wine_processes(prefix, b"--resident") +
+                                 wine_processes(prefix, b"--keeper")), "*", 5)
 
 
 def wine_keeper_times(exe, env, log):
