@@ -247,7 +247,15 @@ def keeper_figures(appduck_path, server):
         appduck.process.wait()
         appduck.process.stdin.close()
         appduck.process.stdout.close()
-        sound_world.wait_until(lambda: len(events) >= seen + 10, 10, "the keeper's ramp")
+        try:
+            sound_world.wait_until(lambda: len(events) >= seen + 10, 10, "the keeper's ramp")
+        except RuntimeError:
+            # Seen twice on a loaded machine, not yet explained: say which
+            # end went away.
+            print("the server %s; the subscriber %s" % (
+                "answers" if server.answers() else "does not answer",
+                "runs" if subscriber.poll() is None else "ended"), file=sys.stderr)
+            raise
         first_sets.append(events[seen] - killed)
         restored.append(events[seen + 9] - killed)
         sound_world.wait_until(lambda: not os.path.exists("/proc/%d" % keeper) or
@@ -480,6 +488,8 @@ def main():
     global STREAM_POOL
     build_linux, build_windows, prefix = sys.argv[1:4]
     STREAM_POOL = os.path.join(build_linux, "tests", "stream_pool")
+    # How the test world tells our processes (a hold's resident) from others.
+    sound_world.APPDUCK = os.path.join(build_linux, "app", "appduck")
     server = sound_world.SoundServer()
     workdir = tempfile.mkdtemp(prefix="appduck-bench.")
     print("measuring (about a minute)…", file=sys.stderr)
