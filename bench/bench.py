@@ -285,17 +285,20 @@ def rss_kib(pids):
     return total
 
 
-def hook_figures(where, appduck, bare, env, residents, memory, names, rounds):
+def hook_figures(where, appduck, bare, shown, env, residents, memory, names, rounds):
     """The command-line forms: a duck with the hold's resident idle or to be
     started, waiting or not, a restore with nothing held, beside a bare
     process start measured in the same run, and the resident's memory with
-    its keeper's. `appduck` and `bare` are command prefixes, `residents()`
-    the hold's resident processes, `memory()` their KiB with the keeper's."""
+    its keeper's. `appduck` and `bare` are commands (`shown` the latter's
+    name in the table), `residents()` the hold's resident processes,
+    `memory()` their KiB with the keeper's."""
     hook = lambda *args: appduck + list(args)
     gone = lambda: sound_world.wait_until(lambda: not residents(), 10, "no resident")
-    bare_times = timed_run(bare, env, 5 * rounds, check=False)
-    starting, idle, started_waiting, idle_waiting, nothing, resident_kib = [], [], [], [], [], []
+    bare_times, starting, idle, started_waiting, idle_waiting, nothing, resident_kib = \
+        [], [], [], [], [], [], []
     for _ in range(rounds):
+        # In each round, so that a load that comes and goes weighs on both.
+        bare_times += timed_run(bare, env, 5, check=False)
         gone()
         starting += timed_run(hook("duck", "--as", "bench", "--no-wait", "20", names), env, 1)
         time.sleep(0.5)  # its ramp done: the resident idle
@@ -315,7 +318,6 @@ def hook_figures(where, appduck, bare, env, residents, memory, names, rounds):
         nothing += timed_run(hook("restore", "--as", "bench"), env, 3)
     start = statistics.median(bare_times)
     ramp = 0.3  # seconds
-    shown = " ".join(bare[:-1] + [os.path.basename(bare[-1])])
     row("`%s`, a bare process start, %s, median" % (shown, where), ms(start))
     row("`appduck duck --no-wait`, the resident idle, %s, median" % where,
         ms(statistics.median(idle)), "", "%.1f× a bare start" % (statistics.median(idle) / start))
@@ -335,7 +337,7 @@ def linux_hook_figures(appduck_path, server):
     def memory():
         (resident,) = resident_processes(server)
         return rss_kib([resident] + children(resident))
-    hook_figures("Linux", [appduck_path], ["/bin/true"], dict(server.env),
+    hook_figures("Linux", [appduck_path], ["/bin/true"], "/bin/true", dict(server.env),
                  lambda: resident_processes(server), memory, "player0", 10)
 
 
@@ -449,7 +451,7 @@ def wine_hook_figures(exe, env, prefix):
     as it is (the tests' idle process, which exits at once without its
     argument): both go through the same Wine loader and wineserver."""
     bare = os.path.join(os.path.dirname(exe), "..", "tests", "idle_process.exe")
-    hook_figures("Wine", ["wine", exe], ["wine", os.path.normpath(bare)], env,
+    hook_figures("Wine", ["wine", exe], ["wine", bare], "wine idle_process.exe", env,
                  lambda: wine_processes(prefix, b"--resident"),
                  lambda: rss_kib(wine_processes(prefix, b"--resident") +
                                  wine_processes(prefix, b"--keeper")), "*", 5)
