@@ -24,9 +24,11 @@ import tempfile
 import threading
 import time
 
-sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..",
-                                "tests", "linux"))
+for tests in ("linux", "wine"):
+    sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..",
+                                    "tests", tests))
 import sound_world  # noqa: E402
+from end_to_end_test import wine_processes  # noqa: E402
 
 rows = []
 STREAM_POOL = None
@@ -427,23 +429,6 @@ def wine_figures(exe, prefix):
                          ms(statistics.median(restored) / 1000)))
     finally:
         shutil.rmtree(work, ignore_errors=True)
-
-
-def wine_processes(prefix, marker):
-    """Unix pids of the Wine processes in the prefix whose command line
-    carries the marker."""
-    pids = []
-    for entry in filter(str.isdigit, os.listdir("/proc")):
-        try:
-            with open("/proc/%s/cmdline" % entry, "rb") as cmdline:
-                if marker not in cmdline.read():
-                    continue
-            with open("/proc/%s/environ" % entry, "rb") as environ:
-                if ("WINEPREFIX=%s" % prefix).encode() in environ.read().split(b"\0"):
-                    pids.append(int(entry))
-        except OSError:
-            pass  # gone meanwhile
-    return pids
 
 
 def wine_hook_figures(exe, env, prefix):

@@ -50,15 +50,16 @@ def ramp(own, share):
     return [f32(own * s) for s in shares + [share]]
 
 
-def keepers_of(prefix):
-    """Unix pids of the keepers running in a Wine prefix."""
+def wine_processes(prefix, marker=b"--keeper"):
+    """Unix pids of the processes running in a Wine prefix whose command
+    line carries the marker (by default, the keepers)."""
     pids = []
     for entry in os.listdir("/proc"):
         if not entry.isdigit():
             continue
         try:
             with open("/proc/%s/cmdline" % entry, "rb") as cmdline:
-                if b"--keeper" not in cmdline.read():
+                if marker not in cmdline.read():
                     continue
             with open("/proc/%s/environ" % entry, "rb") as environ:
                 if ("WINEPREFIX=%s" % prefix).encode() in environ.read().split(b"\0"):
@@ -508,7 +509,7 @@ class Keeper(WineWorld):
 
     def test_a_keeper_killed_meanwhile_is_replaced_before_the_next_duck(self):
         appduck, env, log_file = self.ducking_appduck()
-        keeper, = keepers_of(env["WINEPREFIX"])
+        keeper, = wine_processes(env["WINEPREFIX"])
         os.kill(keeper, signal.SIGKILL)
         wait_until_gone(keeper)
         # This duck saves nothing new: only a look at the keeper finds it dead.
